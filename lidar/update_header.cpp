@@ -1,0 +1,88 @@
+// Header refresh: recount a closed LAS file's records and rewrite the count,
+// per-return counts and bounding box of its public header in place.
+#include "LiDAR.h"
+#include "file_handle.h"
+#include "point_stats.h"
+#include "process_exit.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr size_t kBlockBytes = size_t{4} << 20;
+
+[[noreturn]] void fail(const char *format, const char *filename)
+{
+    std::printf(format, filename);
+    lidar::process_exit(-1);
+}
+
+// Record size for a LAS type code; type 0 (1.0/1.1 declaring format 2 or 3)
+// has no fixed size, so the header's own record length is trusted when it
+// can hold the common fields.
+size_t record_size(int16_t lasType, const LAS12Header &h, const char *filename)
+{
+    switch (lasType) {
+    case 1: case 3: case 5: return sizeof(LAS12fm0);
+    case 2: case 4: case 6: return sizeof(LAS12fm1);
+    case 7: return sizeof(LAS12fm2);
+    case 8: return sizeof(LAS12fm3);
+    default: break;
+    }
+    if (h.PointDataRecordLength < sizeof(LAS12fm0)) {
+        std::printf("\nPoint record length of %s (%u bytes) is shorter than a LAS point record\n",
+                    filename, static_cast<unsigned>(h.PointDataRecordLength));
+        lidar::process_exit(-1);
+    }
+    return h.PointDataRecordLength;
+}
+
+}  // namespace
+
+extern "C" void update_header(const char *filename)
+{
+    const int16_t lasType = check_las(filename);
+    if (lasType < 0)
+        lidar::process_exit(-1);
+
+    lidar::FilePtr file = lidar::open_file(filename, "r+b");
+    if (!file)
+        fail("\nCannot open binary file %s for header update\n\n", filename);
+
+    LAS12Header header;
+    if (std::fread(&header, sizeof header, 1, file.get()) != 1)
+        fail("\nFile %s is too short to hold a LAS header\n", filename);
+
+    const size_t recSize = record_size(lasType, header, filename);
+    if (std::fseek(file.get(), static_cast<long>(header.OffsetToData), SEEK_SET) != 0)
+        fail("\nCannot seek to the point data of %s\n", filename);
+
+    // Stream whole blocks; a trailing partial record is not counted.
+    lidar::PointStats stats;
+    const size_t perBlock = kBlockBytes / recSize;
+    std::vector<uint8_t> block(perBlock * recSize);
+    size_t carried = 0;  // bytes of an incomplete record kept from the last block
+    for (;;) {
+        const size_t got = std::fread(block.data() + carried, 1, block.size() - carried, file.get());
+        const size_t have = carried + got;
+        const size_t whole = have / recSize;
+        stats.add(block.data(), whole, recSize);
+        carried = have - whole * recSize;
+        if (carried != 0)
+            std::memmove(block.data(), block.data() + whole * recSize, carried);
+        if (got == 0 || std::feof(file.get()) || std::ferror(file.get()))
+            break;
+    }
+    if (std::ferror(file.get()))
+        fail("\nFailed to read the point records of %s\n", filename);
+
+    stats.apply(header);
+    std::rewind(file.get());
+    if (std::fwrite(&header, sizeof header, 1, file.get()) != 1 || !lidar::close_file(file))
+        fail("\nFailed to rewrite the header of %s\n", filename);
+
+    std::printf("\rHeader of file %s has been updated    ", filename);
+}

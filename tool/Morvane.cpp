@@ -1,0 +1,8 @@
+// Morvane: keep the points of a LAS file whose elevation lies in a window
+// relative to an elevation raster.
+#include "command_line.h"
+
+int main(int argc, char **argv)
+{
+    return morvaneMain(argc, argv);
+}

@@ -1,0 +1,88 @@
+#include "text_reader.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+inline bool isSpace(char c)
+{
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\v' || c == '\f';
+}
+
+}  // namespace
+
+TextReader::TextReader(std::FILE *file, size_t bufferBytes) : file_(file), buffer_(bufferBytes) {}
+
+void TextReader::refill()
+{
+    // Keep the unread tail, then top the buffer up.
+    const size_t tail = end_ - pos_;
+    if (pos_ != 0 && tail != 0)
+        std::memmove(buffer_.data(), buffer_.data() + pos_, tail);
+    pos_ = 0;
+    end_ = tail;
+    while (end_ < buffer_.size() && !eof_) {
+        const size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+        end_ += got;
+        if (got == 0)
+            eof_ = true;
+    }
+}
+
+std::string_view TextReader::next()
+{
+    if (pending_) {
+        pending_ = false;
+        return last_;
+    }
+    for (;;) {
+        while (pos_ < end_ && isSpace(buffer_[pos_]))
+            ++pos_;
+        if (pos_ < end_)
+            break;
+        if (eof_ || tooLong_)
+            return last_ = {};
+        refill();
+    }
+    size_t stop = pos_;
+    for (;;) {
+        while (stop < end_ && !isSpace(buffer_[stop]))
+            ++stop;
+        if (stop < end_ || eof_)
+            break;
+        if (pos_ == 0 && end_ == buffer_.size()) {
+            tooLong_ = true;  // one token fills the whole window
+            pos_ = end_;
+            return last_ = {};
+        }
+        const size_t scanned = stop - pos_;
+        refill();
+        stop = pos_ + scanned;
+    }
+    last_ = std::string_view(buffer_.data() + pos_, stop - pos_);
+    pos_ = stop;
+    return last_;
+}
+
+bool parseFloatToken(std::string_view token, float &value)
+{
+    const char *first = token.data();
+    const char *last = first + token.size();
+    // from_chars takes no leading '+', "%f" does.
+    if (first != last && *first == '+' && last - first > 1 && first[1] != '-' && first[1] != '+')
+        ++first;
+    const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
+    if (ec == std::errc() && ptr == last)
+        return true;
+    // Rare forms: out of float range (inf or 0 like strtof) and hexadecimal.
+    const std::string copy(token);
+    char *endp = nullptr;
+    const float parsed = std::strtof(copy.c_str(), &endp);
+    if (endp == copy.c_str() || *endp != '\0')
+        return false;
+    value = parsed;
+    return true;
+}
