@@ -1,0 +1,214 @@
+// update_header: recount, per-return counts, bounds, and nothing else.
+#include "LiDAR.h"
+#include "las_builder.h"
+#include "stdout_capture.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace test_support;
+
+namespace {
+
+// What the refresh must find, computed the simple way.
+struct Expected {
+    uint32_t count = 0;
+    uint32_t byReturn[5] = {};
+    int32_t maxX = -2147483646, minX = 2147483646, maxY = -2147483646, minY = 2147483646;
+    int32_t maxZ = -10000000, minZ = 10000000;
+};
+
+Expected expectedFor(const std::vector<Point> &points)
+{
+    Expected e;
+    for (const Point &p : points) {
+        ++e.count;
+        const int r = p.returnByte & 7;
+        if (r >= 1 && r <= 5)
+            ++e.byReturn[r - 1];
+        if (e.maxX < p.x) e.maxX = p.x;
+        if (e.minX > p.x) e.minX = p.x;
+        if (e.maxY < p.y) e.maxY = p.y;
+        if (e.minY > p.y) e.minY = p.y;
+        if (e.maxZ < p.z) e.maxZ = p.z;
+        if (e.minZ > p.z) e.minZ = p.z;
+    }
+    return e;
+}
+
+void expectHeader(const std::string &before, const std::string &after, const Expected &e)
+{
+    ASSERT_EQ(after.size(), before.size());
+    // Only the count, per-return counts and the bounds may change.
+    for (size_t off = 0; off < 227; ++off) {
+        if ((off >= 107 && off < 131) || off >= 179)
+            continue;
+        ASSERT_EQ(after[off], before[off]) << "header byte " << off;
+    }
+    EXPECT_EQ(after.substr(227), before.substr(227)) << "records must not change";
+    EXPECT_EQ(getLE<uint32_t>(after, 107), e.count);
+    for (size_t r = 0; r < 5; ++r)
+        EXPECT_EQ(getLE<uint32_t>(after, 111 + 4 * r), e.byReturn[r]) << "return " << r + 1;
+    const double sx = getLE<double>(before, 131), sy = getLE<double>(before, 139), sz = getLE<double>(before, 147);
+    const double ox = getLE<double>(before, 155), oy = getLE<double>(before, 163), oz = getLE<double>(before, 171);
+    EXPECT_EQ(getLE<double>(after, 179), e.maxX * sx + ox);
+    EXPECT_EQ(getLE<double>(after, 187), e.minX * sx + ox);
+    EXPECT_EQ(getLE<double>(after, 195), e.maxY * sy + oy);
+    EXPECT_EQ(getLE<double>(after, 203), e.minY * sy + oy);
+    EXPECT_EQ(getLE<double>(after, 211), e.maxZ * sz + oz);
+    EXPECT_EQ(getLE<double>(after, 219), e.minZ * sz + oz);
+}
+
+std::string refresh(const std::string &path)
+{
+    return capture_stdout([&] { update_header(path.c_str()); });
+}
+
+TEST(UpdateHeader, RecountsEveryFormat)
+{
+    TempDir dir;
+    const std::string path = dir / "out.las";
+    for (uint8_t format = 0; format < 4; ++format) {
+        SCOPED_TRACE(int(format));
+        LasSpec spec;
+        spec.format = format;
+        spec.scale[0] = 0.001;
+        spec.offset[0] = 500000.0;
+        spec.offset[2] = -12.5;
+        spec.vlrBytes = buildVlr("LASF_Projection", 34735, std::string(16, 'k'));
+        spec.numberOfVlrs = 1;
+        spec.declaredCount = 77;  // stale: the refresh counts the records
+        const std::vector<Point> points = {
+            {10, -20, 30, 1}, {-5, 40, 25000000, 2}, {7, 7, -30000000, 0}, {INT32_MAX, INT32_MIN, 5, 6},
+            {0, 0, 0, 7}, {3, 3, 3, 5 | (5 << 3)}, {4, 4, 4, 3 | 0xF8}, {1, 2, 3, 4}};
+        const std::string before = buildLas(spec, points);
+        writeFile(path, before);
+        EXPECT_EQ(refresh(path), "\rHeader of file " + path + " has been updated    ");
+        expectHeader(before, readFile(path), expectedFor(points));
+    }
+}
+
+TEST(UpdateHeader, StreamsAcrossBlocksAndIgnoresATrailingPartialRecord)
+{
+    // 34-byte records do not divide the read blocks evenly; 200,000 of them
+    // span several blocks.
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int32_t> coord(-50000000, 50000000);
+    std::vector<Point> points(200000);
+    for (Point &p : points) {
+        p.x = coord(rng);
+        p.y = coord(rng);
+        p.z = coord(rng) / 10;
+        p.returnByte = static_cast<uint8_t>(rng() & 0xFF);
+    }
+    LasSpec spec;
+    spec.format = 3;
+    spec.scale[1] = 0.25;
+    const std::string records = buildLas(spec, points);
+    const std::string before = records + std::string(33, '\x7f');
+    TempDir dir;
+    const std::string path = dir / "big.las";
+    writeFile(path, before);
+    refresh(path);
+    expectHeader(before, readFile(path), expectedFor(points));
+}
+
+TEST(UpdateHeader, EmptyFileKeepsTheStartValues)
+{
+    LasSpec spec;
+    spec.format = 0;
+    spec.scale[0] = 0.5;
+    spec.offset[0] = 100.0;
+    spec.declaredCount = 12;
+    const std::string before = buildLas(spec, {});
+    TempDir dir;
+    const std::string path = dir / "empty.las";
+    writeFile(path, before);
+    refresh(path);
+    const std::string after = readFile(path);
+    expectHeader(before, after, Expected{});
+    EXPECT_EQ(getLE<double>(after, 179), -2147483646 * 0.5 + 100.0);
+}
+
+TEST(UpdateHeader, HighZKeepsTheZStartValue)
+{
+    LasSpec spec;
+    const std::vector<Point> points = {{1, 1, 20000000, 1}, {2, 2, 10000001, 1}};
+    const std::string before = buildLas(spec, points);
+    TempDir dir;
+    const std::string path = dir / "high.las";
+    writeFile(path, before);
+    refresh(path);
+    const std::string after = readFile(path);
+    EXPECT_EQ(getLE<double>(after, 219), 10000000 * 0.01);
+    EXPECT_EQ(getLE<double>(after, 211), 20000000 * 0.01);
+}
+
+TEST(UpdateHeader, TypeZeroUsesTheDeclaredRecordLength)
+{
+    // A 1.0 file declaring format 3: the records are as long as the header says.
+    LasSpec spec;
+    spec.versionMinor = 0;
+    spec.format = 3;
+    spec.recordLength = 34;
+    const std::vector<Point> points = {{5, 6, 7, 1}, {-5, -6, -7, 2}, {9, 9, 9, 2}};
+    const std::string before = buildLas(spec, points);
+    TempDir dir;
+    const std::string path = dir / "old.las";
+    writeFile(path, before);
+    refresh(path);
+    expectHeader(before, readFile(path), expectedFor(points));
+}
+
+TEST(UpdateHeaderDeath, RefusesAndLeavesTheFileAsItWas)
+{
+    GTEST_FLAG_SET(death_test_style, "fast");  // the child must see this temporary directory
+    TempDir dir;
+    LasSpec shortRecords;
+    shortRecords.versionMinor = 1;
+    shortRecords.format = 2;
+    shortRecords.recordLength = 12;
+    const struct {
+        const char *label;
+        std::string name;
+        std::string bytes;
+        std::string message;
+    } cases[] = {
+        {"shorter than a header", "short.las", buildHeader(LasSpec{}, 0).substr(0, 200),
+         "\nFile %s is too short to hold a LAS header\n"},
+        {"record length below 20 with type 0", "tiny.las", buildLas(shortRecords, {{1, 2, 3}}),
+         "\nPoint record length of %s (12 bytes) is shorter than a LAS point record\n"},
+        {"not a .las name", "points.txt", buildLas(LasSpec{}, {{1, 2, 3}}),
+         "\nFile extension of %s is not .las\n"},
+        {"not a LAS file", "junk.las", std::string(300, 'j'), "\n%s is not a valid .las file\n\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string path = dir / c.name;
+        writeFile(path, c.bytes);
+        std::string expected;
+        for (size_t i = 0; i < c.message.size(); ++i) {
+            if (c.message.compare(i, 2, "%s") == 0) {
+                expected += path;
+                ++i;
+            } else {
+                expected += c.message[i];
+            }
+        }
+        EXPECT_EXIT(
+            {
+                stdout_to_stderr();
+                update_header(path.c_str());
+            },
+            ::testing::ExitedWithCode(255), exact_regex(expected));
+        EXPECT_EQ(readFile(path), c.bytes);
+    }
+}
+
+}  // namespace
