@@ -1,0 +1,125 @@
+// The console transcript of a run, composed from the tool's documented
+// texts, for byte-for-byte comparison in the end-to-end tests.
+#ifndef TESTS_SUPPORT_CONSOLE_TEXT_H
+#define TESTS_SUPPORT_CONSOLE_TEXT_H
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace test_support {
+
+inline std::string format(const char *fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    char buf[4096];
+    std::vsnprintf(buf, sizeof buf, fmt, args);
+    va_end(args);
+    return buf;
+}
+
+inline std::string bannerText()
+{
+    return "\nQuillon LiDAR Utilities"
+           "\n\nDeveloped and maintained by the Morvane maintainers"
+           "\nQuillon LiDAR Utilities project"
+           "\n41 Fenwick Lane, Harrowgate Business Park, Leamington, LM4 7QT"
+           "\n\n** No warranty regarding script behavior is given or implied **"
+           "\n** Acknowledging the author's efforts ensures script updates and availability **\n";
+}
+
+inline std::string usageText()
+{
+    return "\nUsage:\n"
+           "Morvane <Raster file (.flt or .asc)> <Input LAS> <Output LAS>\n"
+           "                     <Minimum elevation value relative to raster cell value>\n"
+           "                     <Maximum elevation value relative to raster cell value>\n\n";
+}
+
+enum class RasterKind { Ascii, Float };
+
+inline std::string rasterDescription(RasterKind kind, const std::string &name, int rows, int cols,
+                                     float minx, float miny, float cell, float nodata)
+{
+    std::string t = kind == RasterKind::Ascii ? format("\rASCII Raster file %s\n", name.c_str())
+                                              : format("\rFloating point raster file %s\n", name.c_str());
+    t += format("Rows         %15d\n", rows);
+    t += format("Columns      %15d\n", cols);
+    t += format("SW corner X  %18.2f\n", double(minx));
+    t += format("SW corner Y  %18.2f\n", double(miny));
+    t += kind == RasterKind::Ascii ? format("Cellsize     %22.6f\n", double(cell))
+                                   : format("Cellsize     %19.3f\n", double(cell));
+    t += format("NODATA value %18.2f\n\n", double(nodata));
+    return t;
+}
+
+// Loading progress: reports every tenth (binary) or fiftieth (ASCII) of the
+// rows, counting down from the north row; row 0 always reports 100.
+inline std::string rasterProgress(RasterKind kind, int rows)
+{
+    const bool ascii = kind == RasterKind::Ascii;
+    std::string t = ascii ? "\r... Reading raster ..." + std::string(56, ' ')
+                          : "\r... Reading raster ..." + std::string(55, ' ');
+    int step = static_cast<int>(rows * (ascii ? 0.02 : 0.1));
+    if (step == 0)
+        step = rows * 100;
+    const int share = ascii ? 2 : 10;
+    for (int r = rows - 1; r >= 0; --r) {
+        if (r % step != 0)
+            continue;
+        t += format(ascii ? "\r... Reading raster ... %3d%% done%46s\r" : "\r... Reading Raster ... %3d%% done%46s\r",
+                    100 - share * (r / step), " ");
+    }
+    return t;
+}
+
+inline std::string limitsText(double low, double high)
+{
+    return "Limiting values relative to raster\n" + format("Minimum %24.3f\n", low) +
+           format("Maximum %24.3f\n\n", high);
+}
+
+inline std::string filesText(const std::string &in, const std::string &out, uint32_t n)
+{
+    return format("Input LAS File          %s\n", in.c_str()) + format("%28u points\n", n) +
+           format("Output LAS File         %s\n", out.c_str());
+}
+
+inline std::string processingText(uint32_t n)
+{
+    std::string t;
+    uint32_t step = static_cast<uint32_t>(n * 0.01);
+    if (step == 0)
+        step = n * 100;
+    for (uint32_t i = 0; i < n; ++i)
+        if (i % step == 0)
+            t += format("... processing ... ( %u%% done )\r", i / step);
+    return t;
+}
+
+inline std::string tallyText(uint32_t in, uint32_t notSelected, uint32_t nodata, uint32_t outside, uint32_t n)
+{
+    auto share = [n](uint32_t c) { return n ? c * 100.0 / n : 0.0; };
+    return "\r" + format("%28u points ( %.2f%% of input) meet selection criteria\n", in, share(in)) +
+           format("%28u points ( %.2f%% of input) do not\n", notSelected, share(notSelected)) +
+           format("%28u points ( %.2f%% of input) on NODATA raster cells\n", nodata, share(nodata)) +
+           format("%28u points ( %.2f%% of input) outside the raster\n\n", outside, share(outside));
+}
+
+inline std::string updatedText(const std::string &out)
+{
+    return format("... updating %s header\r", out.c_str()) +
+           format("\rHeader of file %s has been updated    ", out.c_str()) + "\n\nCompleted in T seconds\n";
+}
+
+inline std::string erasedText(const std::string &out)
+{
+    return format("\r*** Output file (%s) contains no points and it is erased ***\n", out.c_str()) +
+           "\nCompleted in T seconds\n";
+}
+
+}  // namespace test_support
+
+#endif
