@@ -1,0 +1,484 @@
+// Key-and-index quicksorts: exact arrangements, equivalence of the eight
+// entry points, range confinement and bounded nesting depth.
+#include "LiDAR.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using IntKeys = std::vector<int32_t>;
+using DblKeys = std::vector<double>;
+using Index = std::vector<int32_t>;
+
+constexpr int32_t kBig = std::numeric_limits<int32_t>::max();
+constexpr int32_t kSmall = std::numeric_limits<int32_t>::min();
+
+Index iota_index(size_t n)
+{
+    Index ind(n);
+    std::iota(ind.begin(), ind.end(), 0);
+    return ind;
+}
+
+int32_t count_of(size_t n)
+{
+    return static_cast<int32_t>(n);
+}
+
+// Every way of sorting a whole array of one key type. They must all leave
+// the same arrangement, so each case runs through each of them.
+template <typename Key>
+struct Variant {
+    std::string name;
+    std::function<void(Key *, int32_t, int32_t *)> sort;
+};
+
+std::vector<Variant<int32_t>> int_variants()
+{
+    return {
+        {"l_quicksort", [](int32_t *p, int32_t n, int32_t *ind) { l_quicksort(p, n, ind); }},
+        {"l_parallel_quicksort", [](int32_t *p, int32_t n, int32_t *ind) { l_parallel_quicksort(p, n, ind); }},
+        {"l_qs", [](int32_t *p, int32_t n, int32_t *ind) { l_qs(p, 0, n - 1, ind); }},
+        {"l_parallel_qs deep 0", [](int32_t *p, int32_t n, int32_t *ind) { l_parallel_qs(p, 0, n - 1, ind, 0); }},
+        {"l_parallel_qs deep 1", [](int32_t *p, int32_t n, int32_t *ind) { l_parallel_qs(p, 0, n - 1, ind, 1); }},
+        {"l_parallel_qs deep 15", [](int32_t *p, int32_t n, int32_t *ind) { l_parallel_qs(p, 0, n - 1, ind, 15); }},
+        {"l_parallel_qs deep -1", [](int32_t *p, int32_t n, int32_t *ind) { l_parallel_qs(p, 0, n - 1, ind, -1); }},
+        {"l_parallel_qs deep min",
+         [](int32_t *p, int32_t n, int32_t *ind) { l_parallel_qs(p, 0, n - 1, ind, kSmall); }},
+        {"l_parallel_qs deep max", [](int32_t *p, int32_t n, int32_t *ind) { l_parallel_qs(p, 0, n - 1, ind, kBig); }},
+    };
+}
+
+std::vector<Variant<double>> dbl_variants()
+{
+    return {
+        {"d_quicksort", [](double *p, int32_t n, int32_t *ind) { d_quicksort(p, n, ind); }},
+        {"d_parallel_quicksort", [](double *p, int32_t n, int32_t *ind) { d_parallel_quicksort(p, n, ind); }},
+        {"d_qs", [](double *p, int32_t n, int32_t *ind) { d_qs(p, 0, n - 1, ind); }},
+        {"d_parallel_qs deep 0", [](double *p, int32_t n, int32_t *ind) { d_parallel_qs(p, 0, n - 1, ind, 0); }},
+        {"d_parallel_qs deep 1", [](double *p, int32_t n, int32_t *ind) { d_parallel_qs(p, 0, n - 1, ind, 1); }},
+        {"d_parallel_qs deep 15", [](double *p, int32_t n, int32_t *ind) { d_parallel_qs(p, 0, n - 1, ind, 15); }},
+        {"d_parallel_qs deep -1", [](double *p, int32_t n, int32_t *ind) { d_parallel_qs(p, 0, n - 1, ind, -1); }},
+        {"d_parallel_qs deep min",
+         [](double *p, int32_t n, int32_t *ind) { d_parallel_qs(p, 0, n - 1, ind, kSmall); }},
+        {"d_parallel_qs deep max", [](double *p, int32_t n, int32_t *ind) { d_parallel_qs(p, 0, n - 1, ind, kBig); }},
+    };
+}
+
+// Doubles are compared by bit pattern so that NaN and the sign of zero count.
+std::vector<uint64_t> bits(const DblKeys &keys)
+{
+    std::vector<uint64_t> out;
+    for (const double k : keys)
+        out.push_back(std::bit_cast<uint64_t>(k));
+    return out;
+}
+
+DblKeys as_doubles(const IntKeys &keys)
+{
+    return DblKeys(keys.begin(), keys.end());
+}
+
+struct Arrangement {
+    const char *what;
+    IntKeys keys;
+    IntKeys sorted_keys;
+    Index companions;
+};
+
+// Arrangements every sort must reproduce exactly, companions included, since
+// other tools rely on the order in which equal keys come out.
+const std::vector<Arrangement> kArrangements = {
+    {"one key", {42}, {42}, {0}},
+    {"sorted distinct", {0, 1, 2, 3, 4, 5, 6, 7}, {0, 1, 2, 3, 4, 5, 6, 7}, {0, 1, 2, 3, 4, 5, 6, 7}},
+    {"reverse distinct", {7, 6, 5, 4, 3, 2, 1, 0}, {0, 1, 2, 3, 4, 5, 6, 7}, {7, 6, 5, 4, 3, 2, 1, 0}},
+    {"two equal", {5, 5}, {5, 5}, {1, 0}},
+    {"three equal", {5, 5, 5}, {5, 5, 5}, {2, 1, 0}},
+    {"four equal", {5, 5, 5, 5}, {5, 5, 5, 5}, {2, 3, 0, 1}},
+    {"eight equal", {5, 5, 5, 5, 5, 5, 5, 5}, {5, 5, 5, 5, 5, 5, 5, 5}, {5, 4, 7, 6, 1, 0, 3, 2}},
+    {"two pairs", {2, 1, 2, 1}, {1, 1, 2, 2}, {3, 1, 0, 2}},
+    {"extreme keys", {kBig, kSmall, 0, -1, kBig}, {kSmall, -1, 0, kBig, kBig}, {1, 3, 2, 4, 0}},
+};
+
+TEST(SortArrangement, IntegerKeysEveryVariant)
+{
+    for (const auto &c : kArrangements) {
+        for (const auto &v : int_variants()) {
+            SCOPED_TRACE(std::string(c.what) + " / " + v.name);
+            IntKeys keys = c.keys;
+            Index ind = iota_index(keys.size());
+            v.sort(keys.data(), count_of(keys.size()), ind.data());
+            EXPECT_EQ(keys, c.sorted_keys);
+            EXPECT_EQ(ind, c.companions);
+        }
+    }
+}
+
+// The partition depends only on comparisons, so integer-valued doubles
+// must land exactly where the integers do.
+TEST(SortArrangement, DoubleKeysEveryVariant)
+{
+    for (const auto &c : kArrangements) {
+        for (const auto &v : dbl_variants()) {
+            SCOPED_TRACE(std::string(c.what) + " / " + v.name);
+            DblKeys keys = as_doubles(c.keys);
+            Index ind = iota_index(keys.size());
+            v.sort(keys.data(), count_of(keys.size()), ind.data());
+            EXPECT_EQ(bits(keys), bits(as_doubles(c.sorted_keys)));
+            EXPECT_EQ(ind, c.companions);
+        }
+    }
+}
+
+TEST(SortArrangement, DoubleSpecialValues)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char *what;
+        DblKeys keys;
+        DblKeys sorted_keys;
+        Index companions;
+    };
+    const Case cases[] = {
+        // NaN stops both scans: the sort ends but leaves keys out of order.
+        {"NaNs", {9, nan, 7, nan, 3, 9, 1}, {1, 3, 9, nan, 9, nan, 7}, {6, 4, 5, 3, 0, 1, 2}},
+        {"signed zeros", {0.0, -0.0}, {-0.0, 0.0}, {1, 0}},
+        {"infinities",
+         {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(), 0.5},
+         {-std::numeric_limits<double>::infinity(), 0.5, std::numeric_limits<double>::infinity()},
+         {1, 2, 0}},
+    };
+    for (const auto &c : cases) {
+        for (const auto &v : dbl_variants()) {
+            SCOPED_TRACE(std::string(c.what) + " / " + v.name);
+            DblKeys keys = c.keys;
+            Index ind = iota_index(keys.size());
+            v.sort(keys.data(), count_of(keys.size()), ind.data());
+            EXPECT_EQ(bits(keys), bits(c.sorted_keys));
+            EXPECT_EQ(ind, c.companions);
+        }
+    }
+}
+
+TEST(SortArrangement, NothingToSortLeavesArraysAlone)
+{
+    const IntKeys keys0 = {3, 1, 2};
+    const Index ind0 = {9, 8, 7};
+    // count 0 or less for the whole-array forms
+    for (const int32_t count : {0, -1, -2, kSmall}) {
+        SCOPED_TRACE(count);
+        IntKeys keys = keys0;
+        Index ind = ind0;
+        DblKeys dkeys = as_doubles(keys0);
+        Index dind = ind0;
+        l_quicksort(keys.data(), count, ind.data());
+        l_parallel_quicksort(keys.data(), count, ind.data());
+        d_quicksort(dkeys.data(), count, dind.data());
+        d_parallel_quicksort(dkeys.data(), count, dind.data());
+        EXPECT_EQ(keys, keys0);
+        EXPECT_EQ(ind, ind0);
+        EXPECT_EQ(bits(dkeys), bits(as_doubles(keys0)));
+        EXPECT_EQ(dind, ind0);
+    }
+    // left >= right for the range forms
+    const std::pair<int32_t, int32_t> ranges[] = {{0, 0}, {2, 2}, {2, 0}, {1, -5}, {kBig, kSmall}};
+    for (const auto &[left, right] : ranges) {
+        SCOPED_TRACE(std::to_string(left) + ".." + std::to_string(right));
+        IntKeys keys = keys0;
+        Index ind = ind0;
+        DblKeys dkeys = as_doubles(keys0);
+        Index dind = ind0;
+        l_qs(keys.data(), left, right, ind.data());
+        l_parallel_qs(keys.data(), left, right, ind.data(), 3);
+        d_qs(dkeys.data(), left, right, dind.data());
+        d_parallel_qs(dkeys.data(), left, right, dind.data(), 3);
+        EXPECT_EQ(keys, keys0);
+        EXPECT_EQ(ind, ind0);
+        EXPECT_EQ(bits(dkeys), bits(as_doubles(keys0)));
+        EXPECT_EQ(dind, ind0);
+    }
+    // nothing is read or written when there is nothing to sort
+    l_quicksort(nullptr, 0, nullptr);
+    l_parallel_quicksort(nullptr, 0, nullptr);
+    d_quicksort(nullptr, 0, nullptr);
+    d_parallel_quicksort(nullptr, 0, nullptr);
+}
+
+// Companions are only moved, never read: any payload rides along.
+TEST(SortArrangement, CompanionPayloadIsOpaque)
+{
+    IntKeys keys = {3, 1, 2};
+    Index ind = {kSmall, -7, kBig};
+    l_quicksort(keys.data(), 3, ind.data());
+    EXPECT_EQ(keys, (IntKeys{1, 2, 3}));
+    EXPECT_EQ(ind, (Index{-7, kBig, kSmall}));
+}
+
+// The middle of a range at the top of the position space must be found
+// without overflowing left + right, and the scans must not step past it.
+TEST(SortArrangement, RangeAtTopOfPositionSpace)
+{
+    IntKeys keys = {4, 3, 2, 1};
+    Index ind = {0, 1, 2, 3};
+    DblKeys dkeys = {4, 3, 2, 1};
+    Index dind = {0, 1, 2, 3};
+    const int32_t left = kBig - 3;
+    // Positions left..kBig of the shifted bases are exactly the four elements.
+    const auto shift = static_cast<std::ptrdiff_t>(left);
+    l_qs(keys.data() - shift, left, kBig, ind.data() - shift);
+    d_parallel_qs(dkeys.data() - shift, left, kBig, dind.data() - shift, 1);
+    EXPECT_EQ(keys, (IntKeys{1, 2, 3, 4}));
+    EXPECT_EQ(ind, (Index{3, 2, 1, 0}));
+    EXPECT_EQ(dkeys, (DblKeys{1, 2, 3, 4}));
+    EXPECT_EQ(dind, (Index{3, 2, 1, 0}));
+}
+
+template <typename Key>
+void expect_sorted_and_consistent(const std::vector<Key> &original, const std::vector<Key> &keys, const Index &ind)
+{
+    ASSERT_EQ(keys.size(), original.size());
+    ASSERT_TRUE(std::is_sorted(keys.begin(), keys.end()));
+    Index seen = ind;
+    std::sort(seen.begin(), seen.end());
+    ASSERT_EQ(seen, iota_index(original.size())) << "companions are not a permutation";
+    for (size_t k = 0; k < keys.size(); ++k)
+        ASSERT_EQ(original[static_cast<size_t>(ind[k])], keys[k]) << "companion at " << k;
+}
+
+template <typename Key>
+void check_variants_agree(const std::vector<Variant<Key>> &variants, const std::vector<Key> &original)
+{
+    std::vector<Key> first_keys;
+    Index first_ind;
+    for (size_t k = 0; k < variants.size(); ++k) {
+        SCOPED_TRACE(variants[k].name);
+        std::vector<Key> keys = original;
+        Index ind = iota_index(original.size());
+        variants[k].sort(keys.data(), count_of(keys.size()), ind.data());
+        expect_sorted_and_consistent(original, keys, ind);
+        if (k == 0) {
+            first_keys = keys;
+            first_ind = ind;
+        } else {
+            EXPECT_EQ(keys, first_keys);
+            EXPECT_EQ(ind, first_ind);
+        }
+    }
+}
+
+TEST(SortRandomized, AllVariantsGiveOneArrangement)
+{
+    std::mt19937 rng(20240611);
+    for (int round = 0; round < 400; ++round) {
+        const size_t n = std::uniform_int_distribution<size_t>(0, round < 200 ? 40 : 3000)(rng);
+        // Narrow value ranges force many equal keys, whose order is the
+        // part most sensitive to any change in the partition.
+        const int32_t spread = std::uniform_int_distribution<int32_t>(1, round % 2 ? 5 : 1000)(rng);
+        std::uniform_int_distribution<int32_t> value(-spread, spread);
+        IntKeys original(n);
+        for (auto &k : original)
+            k = value(rng);
+        SCOPED_TRACE("round " + std::to_string(round) + ", n " + std::to_string(n));
+        check_variants_agree(int_variants(), original);
+        check_variants_agree(dbl_variants(), as_doubles(original));
+
+        // The two families must also agree with each other.
+        IntKeys keys = original;
+        Index ind = iota_index(n);
+        DblKeys dkeys = as_doubles(original);
+        Index dind = iota_index(n);
+        l_quicksort(keys.data(), count_of(n), ind.data());
+        d_quicksort(dkeys.data(), count_of(n), dind.data());
+        EXPECT_EQ(dkeys, as_doubles(keys));
+        EXPECT_EQ(dind, ind);
+    }
+}
+
+TEST(SortRandomized, FractionalDoublesWithSignedZeros)
+{
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> value(-3.0, 3.0);
+    for (int round = 0; round < 100; ++round) {
+        DblKeys original(std::uniform_int_distribution<size_t>(0, 500)(rng));
+        for (auto &k : original) {
+            const int pick = std::uniform_int_distribution<int>(0, 3)(rng);
+            k = pick == 0 ? 0.0 : pick == 1 ? -0.0 : std::round(value(rng) * 4.0) / 4.0;
+        }
+        SCOPED_TRACE(round);
+        check_variants_agree(dbl_variants(), original);
+    }
+}
+
+// A range form rearranges its slice exactly as the whole-array form would
+// sort a copy of that slice, and touches nothing else.
+TEST(SortRandomized, RangeFormsStayInsideTheirRange)
+{
+    std::mt19937 rng(99);
+    for (int round = 0; round < 300; ++round) {
+        const size_t n = std::uniform_int_distribution<size_t>(1, 300)(rng);
+        IntKeys original(n);
+        for (auto &k : original)
+            k = std::uniform_int_distribution<int32_t>(0, 20)(rng);
+        const int32_t a = std::uniform_int_distribution<int32_t>(0, count_of(n) - 1)(rng);
+        const int32_t b = std::uniform_int_distribution<int32_t>(0, count_of(n) - 1)(rng);
+        const int32_t left = std::min(a, b);
+        const int32_t right = std::max(a, b);
+        SCOPED_TRACE(std::to_string(left) + ".." + std::to_string(right) + " of " + std::to_string(n));
+
+        const auto lo = static_cast<size_t>(left);
+        const auto hi = static_cast<size_t>(right) + 1;
+        IntKeys slice(original.begin() + static_cast<std::ptrdiff_t>(lo),
+                      original.begin() + static_cast<std::ptrdiff_t>(hi));
+        Index slice_ind = iota_index(slice.size());
+        l_quicksort(slice.data(), count_of(slice.size()), slice_ind.data());
+        IntKeys want_keys = original;
+        Index want_ind = iota_index(n);
+        for (size_t k = 0; k < slice.size(); ++k) {
+            want_keys[lo + k] = slice[k];
+            want_ind[lo + k] = left + slice_ind[k];
+        }
+
+        const std::function<void(int32_t *, int32_t *)> int_forms[] = {
+            [&](int32_t *p, int32_t *ind) { l_qs(p, left, right, ind); },
+            [&](int32_t *p, int32_t *ind) { l_parallel_qs(p, left, right, ind, 0); },
+            [&](int32_t *p, int32_t *ind) { l_parallel_qs(p, left, right, ind, 2); },
+            [&](int32_t *p, int32_t *ind) { l_parallel_qs(p, left, right, ind, -3); },
+        };
+        for (const auto &sort : int_forms) {
+            IntKeys keys = original;
+            Index ind = iota_index(n);
+            sort(keys.data(), ind.data());
+            EXPECT_EQ(keys, want_keys);
+            EXPECT_EQ(ind, want_ind);
+        }
+        const std::function<void(double *, int32_t *)> dbl_forms[] = {
+            [&](double *p, int32_t *ind) { d_qs(p, left, right, ind); },
+            [&](double *p, int32_t *ind) { d_parallel_qs(p, left, right, ind, 0); },
+            [&](double *p, int32_t *ind) { d_parallel_qs(p, left, right, ind, 15); },
+            [&](double *p, int32_t *ind) { d_parallel_qs(p, left, right, ind, -1); },
+        };
+        for (const auto &sort : dbl_forms) {
+            DblKeys keys = as_doubles(original);
+            Index ind = iota_index(n);
+            sort(keys.data(), ind.data());
+            EXPECT_EQ(keys, as_doubles(want_keys));
+            EXPECT_EQ(ind, want_ind);
+        }
+    }
+}
+
+// Keys laid out so that every partition finds the largest key of its range
+// in the middle and splits off a single element on the right. A sort that
+// always nested into the left part would nest once per element.
+IntKeys middle_maximum_keys(size_t n)
+{
+    Index label = iota_index(n);
+    IntKeys value(n);
+    for (size_t r = n - 1; r > 0; --r) {
+        std::swap(label[r / 2], label[r]);
+        value[static_cast<size_t>(label[r])] = static_cast<int32_t>(r);
+    }
+    value[static_cast<size_t>(label[0])] = 0;
+    return value;
+}
+
+template <typename Key>
+bool sorted_with_consistent_companions(const std::vector<Key> &original, const std::vector<Key> &keys, const Index &ind)
+{
+    if (!std::is_sorted(keys.begin(), keys.end()))
+        return false;
+    for (size_t k = 0; k < keys.size(); ++k)
+        if (original[static_cast<size_t>(ind[k])] != keys[k])
+            return false;
+    return true;
+}
+
+// Sorting happens in a child process on a small stack, so unbounded nesting
+// shows up as a failed test rather than a crash of the whole run.
+void sort_large_inputs()
+{
+    const IntKeys inputs[] = {
+        iota_index(1000000),
+        IntKeys(1000000, 7),
+        middle_maximum_keys(20000),
+    };
+    bool ok = true;
+    for (const auto &original : inputs) {
+        const int32_t n = count_of(original.size());
+        {
+            IntKeys keys = original;
+            Index ind = iota_index(original.size());
+            l_quicksort(keys.data(), n, ind.data());
+            ok = ok && sorted_with_consistent_companions(original, keys, ind);
+            IntKeys pkeys = original;
+            Index pind = iota_index(original.size());
+            l_parallel_quicksort(pkeys.data(), n, pind.data());
+            ok = ok && pkeys == keys && pind == ind;
+        }
+        {
+            const DblKeys dorig = as_doubles(original);
+            DblKeys keys = dorig;
+            Index ind = iota_index(original.size());
+            d_quicksort(keys.data(), n, ind.data());
+            ok = ok && sorted_with_consistent_companions(dorig, keys, ind);
+            DblKeys pkeys = dorig;
+            Index pind = iota_index(original.size());
+            d_parallel_quicksort(pkeys.data(), n, pind.data());
+            ok = ok && pkeys == keys && pind == ind;
+        }
+    }
+    // Sorted distinct keys must come out untouched, companions included.
+    IntKeys keys = iota_index(1000000);
+    Index ind = iota_index(1000000);
+    l_parallel_quicksort(keys.data(), count_of(keys.size()), ind.data());
+    ok = ok && keys == iota_index(1000000) && ind == iota_index(1000000);
+    std::_Exit(ok ? 0 : 1);
+}
+
+// A quarter of a megabyte holds a few dozen frames comfortably but not
+// thousands of them.
+bool sort_large_inputs_on_small_stack()
+{
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 256 * 1024);
+    pthread_t thread;
+    const bool started = pthread_create(&thread, &attr, [](void *) -> void * {
+        sort_large_inputs();
+        return nullptr;
+    }, nullptr) == 0;
+    pthread_attr_destroy(&attr);
+    return started && pthread_join(thread, nullptr) == 0;
+}
+
+TEST(SortDepth, LargeAndAdversarialInputsStayShallow)
+{
+    EXPECT_EXIT(sort_large_inputs_on_small_stack(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(SortDepth, MiddleMaximumKeysPutTheLargestKeyInTheMiddle)
+{
+    // Guards the adversarial input above: a permutation of 0..n-1 with its
+    // largest key in the middle of the whole range.
+    const IntKeys keys = middle_maximum_keys(9);
+    const auto top = std::max_element(keys.begin(), keys.end());
+    EXPECT_EQ(top - keys.begin(), 4);
+    IntKeys sorted = keys;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, iota_index(9));
+}
+
+}  // namespace
