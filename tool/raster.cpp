@@ -28,10 +28,14 @@ int32_t _flagFLOAT = -1;
 
 namespace {
 
+// A grid may declare NaN as its marker: that still is a NODATA value.
+bool nodataDeclared = false;
+
 [[noreturn]] void fail() { lidar::process_exit(-1); }
 
 void adoptHeader(const RasterHeader &h)
 {
+    nodataDeclared = h.hasNodata;
     _nCols = h.nCols;
     _nRows = h.nRows;
     _minx = h.minx;
@@ -48,7 +52,7 @@ void printDescription(const char *firstLineFormat, const char *name, const char 
     std::printf("SW corner X  %18.2f\n", static_cast<double>(_minx));
     std::printf("SW corner Y  %18.2f\n", static_cast<double>(_miny));
     std::printf(cellsizeFormat, static_cast<double>(_cellsize));
-    if (std::isnan(_NODATAval))
+    if (!nodataDeclared)
         std::printf("NODATA value %18s\n\n", "none");
     else
         std::printf("NODATA value %18.2f\n\n", static_cast<double>(_NODATAval));
@@ -61,9 +65,11 @@ void checkFitsInMemory(const char *name)
 {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
-    const uint64_t bytes = cellCount() * sizeof(float);
+    // Each row is an allocation of its own: its pointer and the allocator's
+    // per-block overhead outweigh the cells of a narrow grid.
+    const uint64_t rowBytes = static_cast<uint64_t>(_nCols) * sizeof(float) + sizeof(float *) + 32;
     if (pages > 0 && pageSize > 0 &&
-        bytes > static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize)) {
+        static_cast<uint64_t>(_nRows) > static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) / rowBytes) {
         std::printf("\nRaster %s (%d rows x %d columns) is too large to hold in memory\n", name,
                     _nRows, _nCols);
         fail();

@@ -1,13 +1,44 @@
 // Reading grid headers by keyword, in any order and letter case.
+//
+// Keywords are gathered first and interpreted once the header is complete,
+// so that every refusal can name the keyword as the file spells it. What the
+// loaders cannot represent (several bands, integer cells, non-square or
+// rotated cells, padded rows) is refused, never approximated.
 #include "raster_header.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace {
+
+enum Key {
+    kNCols, kNRows, kXllCorner, kXllCenter, kYllCorner, kYllCenter, kCellSize, kDx, kDy,
+    kNodata, kByteOrder, kLayout, kNBands, kNBits, kBandRowBytes, kTotalRowBytes,
+    kBandGapBytes, kSkipBytes, kPixelType, kUlxMap, kUlyMap, kXDim, kYDim, kRotation,
+    kKeyCount
+};
+
+struct KeywordName {
+    std::string_view name;
+    Key key;
+};
+
+// nodata_value is the ASCII grid's spelling, nodata the band-interleaved one.
+constexpr KeywordName kKeywords[] = {
+    {"ncols", kNCols}, {"nrows", kNRows}, {"xllcorner", kXllCorner}, {"xllcenter", kXllCenter},
+    {"yllcorner", kYllCorner}, {"yllcenter", kYllCenter}, {"cellsize", kCellSize}, {"dx", kDx},
+    {"dy", kDy}, {"nodata_value", kNodata}, {"nodata", kNodata}, {"byteorder", kByteOrder},
+    {"layout", kLayout}, {"nbands", kNBands}, {"nbits", kNBits}, {"bandrowbytes", kBandRowBytes},
+    {"totalrowbytes", kTotalRowBytes}, {"bandgapbytes", kBandGapBytes}, {"skipbytes", kSkipBytes},
+    {"pixeltype", kPixelType}, {"ulxmap", kUlxMap}, {"ulymap", kUlyMap}, {"xdim", kXDim},
+    {"ydim", kYDim}, {"rotation", kRotation},
+};
 
 std::string lower(std::string_view s)
 {
@@ -16,6 +47,28 @@ std::string lower(std::string_view s)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     return out;
+}
+
+std::optional<Key> keywordOf(std::string_view token)
+{
+    const std::string k = lower(token);
+    for (const KeywordName &kw : kKeywords)
+        if (k == kw.name)
+            return kw.key;
+    return std::nullopt;
+}
+
+// A token as it may appear in a message: a binary file posing as a header
+// must not spill control bytes onto the console.
+std::string quoted(std::string_view s)
+{
+    constexpr size_t kMax = 40;
+    std::string out = "'";
+    for (size_t i = 0; i < s.size() && i < kMax; ++i)
+        out += (s[i] >= 0x20 && s[i] < 0x7f) ? s[i] : '?';
+    if (s.size() > kMax)
+        out += "...";
+    return out + "'";
 }
 
 bool parseInt64(std::string_view token, int64_t &value)
@@ -28,17 +81,24 @@ bool parseInt64(std::string_view token, int64_t &value)
     return ec == std::errc() && ptr == last;
 }
 
-// What the keywords of one header said; checked and combined at the end.
-struct Fields {
-    std::optional<int64_t> ncols, nrows;
-    std::optional<float> xll, yll, cellsize, dx, dy, nodata;
-    bool xCenter = false, yCenter = false;
-    std::optional<double> ulx, uly, xdim, ydim;
-    std::optional<int64_t> nbands, nbits, bandRowBytes, totalRowBytes, skipBytes, bandGapBytes;
-    std::optional<std::string> byteOrder, layout, pixelType;
-};
+bool parseDouble(std::string_view token, double &value)
+{
+    const char *first = token.data();
+    const char *last = first + token.size();
+    if (first != last && *first == '+' && last - first > 1 && first[1] != '-' && first[1] != '+')
+        ++first;
+    const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
+    return ec == std::errc() && ptr == last;
+}
 
-std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+// Two cell sides are taken as one when, across the whole grid, they drift
+// apart by less than a thousandth of a cell: that is printing noise (GDAL
+// writes XDIM and YDIM from the same geotransform with 15 digits), not
+// rectangular cells.
+bool sameSide(double a, double b, int64_t extent)
+{
+    return std::fabs(a - b) * static_cast<double>(extent) <= 1e-3 * std::fmin(a, b);
+}
 
 class HeaderParser {
 public:
@@ -46,184 +106,330 @@ public:
 
     std::string run(RasterHeader &out)
     {
+        if (std::string err = collect(); !err.empty())
+            return err;
+        return interpret(out);
+    }
+
+private:
+    struct Entry {
+        std::string keyword;  // as the file spells it
+        std::string value;
+    };
+
+    std::string collect()
+    {
         for (;;) {
             const std::string_view keyToken = reader_.next();
             if (keyToken.empty())
                 break;
-            const std::string key = lower(keyToken);
-            if (!isKeyword(key)) {
-                float probe;
+            const std::optional<Key> key = keywordOf(keyToken);
+            if (!key) {
+                float probe = 0.0f;
                 if (ascii_ && parseFloatToken(keyToken, probe)) {
                     reader_.unget();  // the first cell value: the header is over
                     break;
                 }
-                return "unknown keyword " + quoted(keyToken);
+                if (last_.empty())
+                    return "unknown keyword " + quoted(keyToken);
+                return "unknown keyword " + quoted(keyToken) + " after keyword " + quoted(last_);
             }
+            const std::string keyword(keyToken);
             const std::string_view valueToken = reader_.next();
-            if (valueToken.empty())
-                return "no value after keyword " + quoted(keyToken);
-            if (std::string err = store(key, keyToken, valueToken); !err.empty())
-                return err;
+            if (valueToken.empty() || keywordOf(valueToken)) {
+                if (reader_.tooLong())
+                    break;
+                return "keyword " + quoted(keyword) + " has no value";
+            }
+            std::optional<Entry> &slot = seen_[*key];
+            if (slot) {
+                if (lower(slot->keyword) == lower(keyword))
+                    return "keyword " + quoted(keyword) + " is given twice";
+                return "keywords " + quoted(slot->keyword) + " and " + quoted(keyword) +
+                       " both give the same value";
+            }
+            slot = Entry{keyword, std::string(valueToken)};
+            last_ = keyword;
         }
         if (reader_.tooLong())
             return "a header token is too long";
-        return finish(out);
+        return {};
     }
 
-private:
-    static bool isKeyword(const std::string &k)
+    bool has(Key k) const { return seen_[k].has_value(); }
+    const std::string &name(Key k) const { return seen_[k]->keyword; }
+    const std::string &text(Key k) const { return seen_[k]->value; }
+
+    std::string unreadable(Key k) const
     {
-        static constexpr std::string_view kKeys[] = {
-            "ncols", "nrows", "xllcorner", "xllcenter", "yllcorner", "yllcenter", "cellsize",
-            "nodata_value", "nodata", "dx", "dy", "byteorder", "layout", "nbands", "nbits",
-            "bandrowbytes", "totalrowbytes", "bandgapbytes", "skipbytes", "pixeltype", "ulxmap",
-            "ulymap", "xdim", "ydim"};
-        for (std::string_view known : kKeys)
-            if (k == known)
+        return "cannot read the value " + quoted(text(k)) + " of keyword " + quoted(name(k));
+    }
+
+    std::string integer(Key k, int64_t &v) const
+    {
+        return parseInt64(text(k), v) ? std::string() : unreadable(k);
+    }
+
+    std::string real(Key k, double &v) const
+    {
+        if (!parseDouble(text(k), v))
+            return unreadable(k);
+        if (!std::isfinite(v))
+            return "keyword " + quoted(name(k)) + " must be finite, not " + quoted(text(k));
+        return {};
+    }
+
+    std::string single(Key k, float &v) const
+    {
+        if (!parseFloatToken(text(k), v))
+            return unreadable(k);
+        double d = 0.0;
+        if (!std::isfinite(v) && parseDouble(text(k), d) && std::isfinite(d))
+            return "keyword " + quoted(name(k)) + " is " + quoted(text(k)) +
+                   ", beyond single precision";
+        if (!std::isfinite(v))
+            return "keyword " + quoted(name(k)) + " must be finite, not " + quoted(text(k));
+        return {};
+    }
+
+    std::string count(Key k, int32_t &out) const
+    {
+        if (!has(k))
+            return "keyword " + quoted(k == kNCols ? "ncols" : "nrows") + " is missing";
+        int64_t v = 0;
+        if (std::string err = integer(k, v); !err.empty())
+            return err;
+        if (v <= 0 || v > INT32_MAX)
+            return "keyword " + quoted(name(k)) + " must be a positive 32-bit count";
+        out = static_cast<int32_t>(v);
+        return {};
+    }
+
+    std::string positiveSide(Key k, double &v) const
+    {
+        if (!parseDouble(text(k), v))
+            return unreadable(k);
+        if (!(v > 0.0) || !std::isfinite(v))
+            return "keyword " + quoted(name(k)) + " is " + quoted(text(k)) +
+                   ": the cell size must be positive and finite";
+        return {};
+    }
+
+    // Band-interleaved layout of the cell data: one band of 32-bit floats,
+    // rows packed without padding.
+    std::string checkLayout(const RasterHeader &out) const
+    {
+        int64_t v = 0;
+        if (has(kNBands)) {
+            if (std::string err = integer(kNBands, v); !err.empty())
+                return err;
+            if (v != 1)
+                return "keyword " + quoted(name(kNBands)) + " is " + text(kNBands) +
+                       ": only a single-band grid can be used";
+        }
+        if (has(kPixelType) && lower(text(kPixelType)) != "float")
+            return "keyword " + quoted(name(kPixelType)) + " is " + quoted(text(kPixelType)) +
+                   ": only FLOAT cells can be used";
+        // Without PIXELTYPE the .flt extension itself says floating point.
+        if (has(kNBits)) {
+            if (std::string err = integer(kNBits, v); !err.empty())
+                return err;
+            if (v != 32)
+                return "keyword " + quoted(name(kNBits)) + " is " + text(kNBits) +
+                       ": only 32-bit floating-point cells can be used";
+        }
+        if (has(kLayout)) {
+            const std::string l = lower(text(kLayout));
+            if (l != "bil" && l != "bip" && l != "bsq")
+                return "keyword " + quoted(name(kLayout)) + " is " + quoted(text(kLayout)) +
+                       ": expected BIL, BIP or BSQ";
+        }
+        const int64_t rowBytes = int64_t{out.nCols} * 4;
+        for (Key k : {kBandRowBytes, kTotalRowBytes}) {
+            if (!has(k))
+                continue;
+            if (std::string err = integer(k, v); !err.empty())
+                return err;
+            if (v != rowBytes)
+                return "keyword " + quoted(name(k)) + " is " + text(k) + " but a row of " +
+                       std::to_string(out.nCols) + " float cells takes " + std::to_string(rowBytes) +
+                       " bytes";
+        }
+        for (Key k : {kSkipBytes, kBandGapBytes}) {
+            if (!has(k))
+                continue;
+            if (std::string err = integer(k, v); !err.empty())
+                return err;
+            if (v != 0)
+                return "keyword " + quoted(name(k)) + " is " + text(k) + ": only 0 can be used";
+        }
+        if (has(kByteOrder)) {
+            const std::string b = lower(text(kByteOrder));
+            if (b == "lsbfirst" || b == "i")
+                return {};
+            if (b != "msbfirst" && b != "m")
+                return "keyword " + quoted(name(kByteOrder)) + " is " + quoted(text(kByteOrder)) +
+                       ": expected LSBFIRST (I) or MSBFIRST (M)";
+        }
+        return {};
+    }
+
+    // The cell side from cellsize, dx/dy or XDIM/YDIM, whichever are given;
+    // they must agree and describe square cells.
+    std::string cellSides(const RasterHeader &out, double &xSide, double &ySide, float &cellsize) const
+    {
+        const int64_t extent = std::max(out.nCols, out.nRows);
+        std::optional<double> x, y;
+        Key xKey = kKeyCount;
+        for (const auto &[kx, ky] : {std::pair{kDx, kDy}, std::pair{kXDim, kYDim}}) {
+            if (!has(kx) && !has(ky))
+                continue;
+            if (!has(kx) || !has(ky)) {
+                const Key given = has(kx) ? kx : ky;
+                return "keyword " + quoted(name(given)) + " is given without " +
+                       quoted(given == kx ? (kx == kDx ? "dy" : "YDIM") : (kx == kDx ? "dx" : "XDIM"));
+            }
+            double a = 0.0, b = 0.0;
+            if (std::string err = positiveSide(kx, a); !err.empty())
+                return err;
+            if (std::string err = positiveSide(ky, b); !err.empty())
+                return err;
+            if (!sameSide(a, b, extent))
+                return "keywords " + quoted(name(kx)) + " (" + text(kx) + ") and " + quoted(name(ky)) +
+                       " (" + text(ky) + ") differ: only square cells can be used";
+            if (x && !(sameSide(*x, a, extent) && sameSide(*y, b, extent)))
+                return "keywords " + quoted(name(xKey)) + " and " + quoted(name(kx)) +
+                       " give different cell sizes";
+            x = a;
+            y = b;
+            xKey = kx;
+        }
+        if (has(kCellSize)) {
+            double c = 0.0;
+            if (std::string err = positiveSide(kCellSize, c); !err.empty())
+                return err;
+            if (x && !(sameSide(c, *x, extent) && sameSide(c, *y, extent)))
+                return "keywords " + quoted(name(kCellSize)) + " (" + text(kCellSize) + ") and " +
+                       quoted(name(xKey)) + " (" + text(xKey) + ") give different cell sizes";
+            // As the classic header was always read: the text rounded once
+            // to single precision.
+            if (std::string err = single(kCellSize, cellsize); !err.empty())
+                return err;
+            xSide = ySide = c;
+        } else if (x) {
+            xSide = *x;
+            ySide = *y;
+            cellsize = static_cast<float>((*x + *y) / 2.0);
+        } else {
+            return "keyword 'cellsize' is missing";
+        }
+        if (!(cellsize > 0.0f) || !std::isfinite(cellsize))
+            return "the cell size " + quoted(has(kCellSize) ? text(kCellSize) : text(xKey)) +
+                   " does not fit single precision";
+        return {};
+    }
+
+    bool interleavedHeader() const
+    {
+        for (Key k : {kLayout, kNBands, kNBits, kPixelType, kBandRowBytes, kTotalRowBytes, kXDim,
+                      kYDim, kUlxMap, kUlyMap})
+            if (has(k))
                 return true;
         return false;
     }
 
-    std::string store(const std::string &key, std::string_view keyToken, std::string_view value)
+    // West or south edge of the grid from one axis' keywords: the corner,
+    // the centre of the corner cell, or (ULXMAP/ULYMAP) the centre of the
+    // north-west cell.
+    std::string edge(Key corner, Key centre, Key upperLeft, double side, bool isY, float &out) const
     {
-        const std::string bad = "cannot read the value " + quoted(value) + " of keyword " + quoted(keyToken);
-        auto integer = [&](std::optional<int64_t> &slot) {
-            int64_t v;
-            if (!parseInt64(value, v))
-                return bad;
-            slot = v;
-            return std::string();
-        };
-        auto single = [&](std::optional<float> &slot) {
-            float v;
-            if (!parseFloatToken(value, v))
-                return bad;
-            slot = v;
-            return std::string();
-        };
-        auto dbl = [&](std::optional<double> &slot) {
-            const std::string copy(value);
-            double v;
-            const char *first = copy.c_str();
-            if (*first == '+')
-                ++first;
-            const auto [ptr, ec] = std::from_chars(first, copy.c_str() + copy.size(), v);
-            if (ec != std::errc() || ptr != copy.c_str() + copy.size())
-                return bad;
-            slot = v;
-            return std::string();
-        };
-        auto text = [&](std::optional<std::string> &slot) {
-            slot = lower(value);
-            return std::string();
-        };
-        if (key == "ncols") return integer(f_.ncols);
-        if (key == "nrows") return integer(f_.nrows);
-        if (key == "xllcorner" || key == "xllcenter") {
-            f_.xCenter = key == "xllcenter";
-            return single(f_.xll);
+        const Key given[] = {corner, centre, upperLeft};
+        Key first = kKeyCount;
+        for (Key k : given) {
+            if (!has(k))
+                continue;
+            if (first != kKeyCount)
+                return "keywords " + quoted(name(first)) + " and " + quoted(name(k)) +
+                       " both place the grid";
+            first = k;
         }
-        if (key == "yllcorner" || key == "yllcenter") {
-            f_.yCenter = key == "yllcenter";
-            return single(f_.yll);
+        if (first == kKeyCount) {
+            if (interleavedHeader())
+                return "keyword " + quoted(isY ? "ULYMAP" : "ULXMAP") + " is missing";
+            return "keyword " + quoted(isY ? "yllcorner" : "xllcorner") + " is missing";
         }
-        if (key == "cellsize") return single(f_.cellsize);
-        if (key == "dx") return single(f_.dx);
-        if (key == "dy") return single(f_.dy);
-        if (key == "nodata_value" || key == "nodata") return single(f_.nodata);
-        if (key == "byteorder") return text(f_.byteOrder);
-        if (key == "layout") return text(f_.layout);
-        if (key == "pixeltype") return text(f_.pixelType);
-        if (key == "nbands") return integer(f_.nbands);
-        if (key == "nbits") return integer(f_.nbits);
-        if (key == "bandrowbytes") return integer(f_.bandRowBytes);
-        if (key == "totalrowbytes") return integer(f_.totalRowBytes);
-        if (key == "bandgapbytes") return integer(f_.bandGapBytes);
-        if (key == "skipbytes") return integer(f_.skipBytes);
-        if (key == "ulxmap") return dbl(f_.ulx);
-        if (key == "ulymap") return dbl(f_.uly);
-        if (key == "xdim") return dbl(f_.xdim);
-        if (key == "ydim") return dbl(f_.ydim);
-        return "unknown keyword " + quoted(keyToken);
+        if (first == corner) {
+            // Rounded once, exactly as the classic header was read.
+            if (std::string err = single(corner, out); !err.empty())
+                return err;
+            return {};
+        }
+        double v = 0.0;
+        if (std::string err = real(first, v); !err.empty())
+            return err;
+        double edgeValue = v - side / 2.0;
+        if (first == upperLeft && isY)
+            edgeValue = v + side / 2.0 - static_cast<double>(rows_) * side;
+        out = static_cast<float>(edgeValue);
+        if (!std::isfinite(out))
+            return "keyword " + quoted(name(first)) + " (" + text(first) +
+                   ") does not fit single precision";
+        return {};
     }
 
-    std::string finish(RasterHeader &out) const
+    std::string interpret(RasterHeader &out)
     {
-        if (!f_.ncols) return "keyword 'ncols' is missing";
-        if (!f_.nrows) return "keyword 'nrows' is missing";
-        if (*f_.ncols <= 0 || *f_.ncols > INT32_MAX) return "keyword 'ncols' must be a positive 32-bit count";
-        if (*f_.nrows <= 0 || *f_.nrows > INT32_MAX) return "keyword 'nrows' must be a positive 32-bit count";
-        out.nCols = static_cast<int32_t>(*f_.ncols);
-        out.nRows = static_cast<int32_t>(*f_.nrows);
-
-        if (f_.nbands && *f_.nbands != 1) return "keyword 'nbands': only single-band grids are supported";
-        if (f_.nbits && *f_.nbits != 32) return "keyword 'nbits': only 32-bit floating point cells are supported";
-        if (f_.pixelType && *f_.pixelType != "float") return "keyword 'pixeltype': only FLOAT cells are supported";
-        if (f_.layout && *f_.layout != "bil" && *f_.layout != "bip" && *f_.layout != "bsq")
-            return "keyword 'layout': unknown layout";
-        const int64_t rowBytes = int64_t{out.nCols} * 4;
-        if (f_.bandRowBytes && *f_.bandRowBytes != rowBytes) return "keyword 'bandrowbytes' does not match ncols";
-        if (f_.totalRowBytes && *f_.totalRowBytes != rowBytes) return "keyword 'totalrowbytes' does not match ncols";
-        if (f_.skipBytes && *f_.skipBytes != 0) return "keyword 'skipbytes': only 0 is supported";
-        if (f_.bandGapBytes && *f_.bandGapBytes != 0) return "keyword 'bandgapbytes': only 0 is supported";
-        if (f_.byteOrder) {
-            const std::string &b = *f_.byteOrder;
-            if (b == "lsbfirst" || b == "i")
-                out.bigEndian = false;
-            else if (b == "msbfirst" || b == "m")
-                out.bigEndian = true;
-            else
-                return "keyword 'byteorder' must be LSBFIRST (I) or MSBFIRST (M)";
+        if (std::string err = count(kNCols, out.nCols); !err.empty())
+            return err;
+        if (std::string err = count(kNRows, out.nRows); !err.empty())
+            return err;
+        rows_ = out.nRows;
+        if (std::string err = checkLayout(out); !err.empty())
+            return err;
+        if (has(kByteOrder)) {
+            const std::string b = lower(text(kByteOrder));
+            out.bigEndian = b == "msbfirst" || b == "m";
+        }
+        if (has(kRotation)) {
+            double r = 0.0;
+            if (std::string err = real(kRotation, r); !err.empty())
+                return err;
+            if (r != 0.0)
+                return "keyword " + quoted(name(kRotation)) + " is " + text(kRotation) +
+                       ": a rotated grid cannot be used";
         }
 
-        // Cell size: cellsize, or equal dx/dy, or equal xdim/ydim.
-        double cell = 0.0;
-        if (f_.cellsize) {
-            cell = *f_.cellsize;
-        } else if (f_.dx || f_.dy) {
-            if (!f_.dx || !f_.dy) return "keywords 'dx' and 'dy' must both be given";
-            if (*f_.dx != *f_.dy) return "keywords 'dx' and 'dy' differ: non-square cells are not supported";
-            cell = *f_.dx;
-        } else if (f_.xdim || f_.ydim) {
-            if (!f_.xdim || !f_.ydim) return "keywords 'xdim' and 'ydim' must both be given";
-            if (*f_.xdim != *f_.ydim) return "keywords 'xdim' and 'ydim' differ: non-square cells are not supported";
-            cell = *f_.xdim;
-        } else {
-            return "keyword 'cellsize' is missing";
+        bool georeferenced = false;
+        for (Key k : {kXllCorner, kXllCenter, kYllCorner, kYllCenter, kUlxMap, kUlyMap, kCellSize,
+                      kDx, kDy, kXDim, kYDim})
+            georeferenced = georeferenced || has(k);
+        if (!georeferenced && interleavedHeader())
+            return "keywords 'ULXMAP', 'ULYMAP', 'XDIM' and 'YDIM' are missing: the header does "
+                   "not place the grid (GDAL leaves them out for a rotated grid, which cannot be "
+                   "used)";
+
+        double xSide = 0.0, ySide = 0.0;
+        if (std::string err = cellSides(out, xSide, ySide, out.cellsize); !err.empty())
+            return err;
+        if (std::string err = edge(kXllCorner, kXllCenter, kUlxMap, xSide, false, out.minx); !err.empty())
+            return err;
+        if (std::string err = edge(kYllCorner, kYllCenter, kUlyMap, ySide, true, out.miny); !err.empty())
+            return err;
+
+        out.hasNodata = has(kNodata);
+        if (out.hasNodata) {
+            // A NaN marker is kept: it is what GDAL writes for a NaN nodata.
+            if (!parseFloatToken(text(kNodata), out.nodata))
+                return unreadable(kNodata);
         }
-        out.cellsize = static_cast<float>(cell);
-        if (!std::isfinite(out.cellsize) || !(out.cellsize > 0.0f))
-            return "the cell size must be positive and finite";
-        // Corner arithmetic in the header's own precision (XDIM is a double).
-        const double half = cell / 2.0;
-
-        // South-west corner: lower-left corner or centre, or the centre of the
-        // north-west cell.
-        if (f_.xll && f_.ulx) return "keywords 'xllcorner' and 'ulxmap' both given";
-        if (f_.yll && f_.uly) return "keywords 'yllcorner' and 'ulymap' both given";
-        if (f_.xll)
-            out.minx = f_.xCenter ? static_cast<float>(static_cast<double>(*f_.xll) - half) : *f_.xll;
-        else if (f_.ulx)
-            out.minx = static_cast<float>(*f_.ulx - half);
-        else
-            return "keyword 'xllcorner' is missing";
-        if (f_.yll)
-            out.miny = f_.yCenter ? static_cast<float>(static_cast<double>(*f_.yll) - half) : *f_.yll;
-        else if (f_.uly)
-            out.miny = static_cast<float>(*f_.uly + half - static_cast<double>(out.nRows) * cell);
-        else
-            return "keyword 'yllcorner' is missing";
-        if (!std::isfinite(out.minx) || !std::isfinite(out.miny))
-            return "the grid corner must be finite";
-
-        out.hasNodata = f_.nodata.has_value();
-        out.nodata = f_.nodata.value_or(0.0f);
         return {};
     }
 
     TextReader &reader_;
     bool ascii_;
-    Fields f_;
+    std::array<std::optional<Entry>, kKeyCount> seen_;
+    std::string last_;
+    int32_t rows_ = 0;
 };
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Keyword-value headers of elevation grids: the ASCII grid's own header and
 // the .hdr companion of a binary float grid (both the six-pair form and the
-// band-interleaved form with ULXMAP/XDIM).
+// band-interleaved form with ULXMAP/XDIM), keywords in any order and case.
 #ifndef MORVANE_RASTER_HEADER_H
 #define MORVANE_RASTER_HEADER_H
 
@@ -15,13 +15,14 @@ struct RasterHeader {
     float minx = 0.0f;
     float miny = 0.0f;
     float cellsize = 0.0f;
-    float nodata = 0.0f;
-    bool hasNodata = false;
+    float nodata = 0.0f;     // may be NaN when the header says so
+    bool hasNodata = false;  // without one, no cell is NODATA
     bool bigEndian = false;
 };
 
-// Both return an empty string on success, otherwise the reason (which names
-// the keyword at fault). The ASCII reader stops before the first cell value.
+// Both return an empty string on success, otherwise the reason, naming the
+// keyword at fault as the file spells it. The ASCII reader stops before the
+// first cell value (the first token that is a number, not a keyword).
 std::string parseAsciiGridHeader(TextReader &reader, RasterHeader &out);
 std::string parseFloatGridHeader(TextReader &reader, RasterHeader &out);
 
