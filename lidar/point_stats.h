@@ -24,19 +24,31 @@ struct PointStats {
 
     void add(const uint8_t *records, size_t n, size_t recordSize)
     {
+        // Four tallies used in turn: runs of records with the same return
+        // number would otherwise wait on each other's increment.
+        uint32_t lanes[4][8] = {};
         for (size_t k = 0; k < n; ++k) {
             const uint8_t *rec = records + k * recordSize;
-            int32_t xyz[3];
-            std::memcpy(xyz, rec, sizeof xyz);
-            maxX = std::max(maxX, xyz[0]);
-            minX = std::min(minX, xyz[0]);
-            maxY = std::max(maxY, xyz[1]);
-            minY = std::min(minY, xyz[1]);
-            maxZ = std::max(maxZ, xyz[2]);
-            minZ = std::min(minZ, xyz[2]);
-            ++byReturn[rec[offsetof(LAS12fm0, bitfield)] & 7u];
+            const int32_t x = load32(rec), y = load32(rec + 4), z = load32(rec + 8);
+            maxX = std::max(maxX, x);
+            minX = std::min(minX, x);
+            maxY = std::max(maxY, y);
+            minY = std::min(minY, y);
+            maxZ = std::max(maxZ, z);
+            minZ = std::min(minZ, z);
+            ++lanes[k % 4][rec[offsetof(LAS12fm0, bitfield)] & 7u];
         }
+        for (const auto &lane : lanes)
+            for (int r = 0; r < 8; ++r)
+                byReturn[r] += lane[r];
         count += static_cast<uint32_t>(n);
+    }
+
+    static int32_t load32(const uint8_t *p)
+    {
+        int32_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
     }
 
     // Writes count, per-return counts and bounds into a header image,

@@ -5,14 +5,13 @@
 #include "point_stats.h"
 #include "process_exit.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-constexpr size_t kBlockBytes = size_t{4} << 20;
+constexpr size_t kBlockBytes = size_t{1} << 20;
 
 [[noreturn]] void fail(const char *format, const char *filename)
 {
@@ -40,6 +39,28 @@ size_t record_size(int16_t lasType, const LAS12Header &h, const char *filename)
     return h.PointDataRecordLength;
 }
 
+// The records from the offset to the end of the file, streamed in blocks;
+// a trailing partial record is not counted.
+bool scanRecords(std::FILE *file, uint32_t offset, size_t recSize, lidar::PointStats &stats, const char *filename)
+{
+    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0)
+        fail("\nCannot seek to the point data of %s\n", filename);
+    std::vector<uint8_t> block(kBlockBytes / recSize * recSize);
+    size_t carried = 0;  // bytes of an incomplete record kept from the last block
+    for (;;) {
+        const size_t got = std::fread(block.data() + carried, 1, block.size() - carried, file);
+        const size_t have = carried + got;
+        const size_t whole = have / recSize;
+        stats.add(block.data(), whole, recSize);
+        carried = have - whole * recSize;
+        if (carried != 0)
+            std::memmove(block.data(), block.data() + whole * recSize, carried);
+        if (got == 0 || std::feof(file) || std::ferror(file))
+            break;
+    }
+    return std::ferror(file) == 0;
+}
+
 }  // namespace
 
 extern "C" void update_header(const char *filename)
@@ -57,26 +78,8 @@ extern "C" void update_header(const char *filename)
         fail("\nFile %s is too short to hold a LAS header\n", filename);
 
     const size_t recSize = record_size(lasType, header, filename);
-    if (std::fseek(file.get(), static_cast<long>(header.OffsetToData), SEEK_SET) != 0)
-        fail("\nCannot seek to the point data of %s\n", filename);
-
-    // Stream whole blocks; a trailing partial record is not counted.
     lidar::PointStats stats;
-    const size_t perBlock = kBlockBytes / recSize;
-    std::vector<uint8_t> block(perBlock * recSize);
-    size_t carried = 0;  // bytes of an incomplete record kept from the last block
-    for (;;) {
-        const size_t got = std::fread(block.data() + carried, 1, block.size() - carried, file.get());
-        const size_t have = carried + got;
-        const size_t whole = have / recSize;
-        stats.add(block.data(), whole, recSize);
-        carried = have - whole * recSize;
-        if (carried != 0)
-            std::memmove(block.data(), block.data() + whole * recSize, carried);
-        if (got == 0 || std::feof(file.get()) || std::ferror(file.get()))
-            break;
-    }
-    if (std::ferror(file.get()))
+    if (!scanRecords(file.get(), header.OffsetToData, recSize, stats, filename))
         fail("\nFailed to read the point records of %s\n", filename);
 
     stats.apply(header);

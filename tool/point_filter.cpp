@@ -2,13 +2,23 @@
 
 #include "raster.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-constexpr size_t kBlockBytes = size_t{4} << 20;
+// Records are read, classified and written in blocks of 1 MiB: large reads
+// and writes, and a block stays in the L2 cache from its read to its write.
+constexpr size_t kBlockBytes = size_t{1} << 20;
+
+inline int32_t load32(const uint8_t *p)
+{
+    int32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
 
 struct Classifier {
     double xScale, xOffset, yScale, yOffset, zScale, zOffset;
@@ -24,15 +34,100 @@ struct Classifier {
     }
 };
 
+// Copies a record of Len bytes (16 or more) to dst, which is the record
+// itself or lies wholly before it. Every 16-byte piece is loaded before any
+// is stored; the last piece overlaps the one before it.
+template <size_t Len>
+inline void copyRecord(uint8_t *dst, const uint8_t *src)
+{
+    static_assert(Len >= 16);
+    struct Piece {
+        uint8_t bytes[16];
+    };
+    constexpr size_t kPieces = (Len + 15) / 16;
+    Piece pieces[kPieces];
+    for (size_t i = 0; i < kPieces; ++i)
+        std::memcpy(&pieces[i], src + std::min(16 * i, Len - 16), 16);
+    for (size_t i = 0; i < kPieces; ++i)
+        std::memcpy(dst + std::min(16 * i, Len - 16), &pieces[i], 16);
+}
+
+// Classifies count records and moves the selected ones, in order, to dst,
+// which is records itself or lies before them (a block compacted in place);
+// returns how many were selected. Len is the record length when known at
+// compile time (0: the run-time len), so that the copy of a record is a few
+// moves.
+//
+// The cell is floor(q) for q = (coordinate - corner) / cellsize. Since the
+// raster's bounds are whole numbers, floor(q) >= 0 exactly when q >= 0 and
+// floor(q) < n exactly when q < n, and for q >= 0 truncation is floor; NaN
+// fails every test. So q itself is tested and truncated.
+template <size_t Len>
+size_t selectRecords(uint8_t *dst, const uint8_t *records, size_t count, size_t len, const Classifier &classifier,
+                     Tally &tally)
+{
+    // Local copies: the stores of records could otherwise alias them.
+    const Classifier c = classifier;
+    const float *const *const raster = _raster;
+    if constexpr (Len != 0)
+        len = Len;
+    uint8_t *kept = dst;
+    uint32_t out = 0, onNodata = 0;
+    for (size_t k = 0; k < count; ++k) {
+        const uint8_t *rec = records + k * len;
+        const double row = (load32(rec + 4) * c.yScale + c.yOffset - c.miny) / c.cellsize;
+        const double col = (load32(rec) * c.xScale + c.xOffset - c.minx) / c.cellsize;
+        if (!(row >= 0.0 && row < c.rows && col >= 0.0 && col < c.cols)) {
+            ++out;
+            continue;
+        }
+        const float v = raster[static_cast<int32_t>(row)][static_cast<int32_t>(col)];
+        if (v == c.nodata) {
+            ++onNodata;
+            continue;
+        }
+        const double z = load32(rec + 8) * c.zScale + c.zOffset;
+        const double value = v;
+        // Without a branch, as the test goes either way at random: both
+        // limits in one vector comparison, the record always copied, and
+        // kept only advancing over it when it is selected. (Written as two
+        // scalar comparisons, the compiler branches on one of them.)
+        using Pair = double __attribute__((vector_size(16)));
+        const Pair below = {value + c.low, z}, above = {z, value + c.high};
+        const auto within = below <= above;  // z >= value + low, z <= value + high
+        const bool selected = (within[0] & within[1]) != 0;
+        if constexpr (Len != 0)
+            copyRecord<Len>(kept, rec);
+        else if (selected)
+            std::memmove(kept, rec, len);
+        kept += selected ? len : 0;
+    }
+    tally.out += out;
+    tally.onNodata += onNodata;
+    return static_cast<size_t>(kept - dst) / len;
+}
+
+size_t selectPiece(uint8_t *dst, const uint8_t *records, size_t count, size_t len, const Classifier &c,
+                   Tally &tally)
+{
+    switch (len) {
+    case 20: return selectRecords<20>(dst, records, count, len, c, tally);
+    case 26: return selectRecords<26>(dst, records, count, len, c, tally);
+    case 28: return selectRecords<28>(dst, records, count, len, c, tally);
+    case 34: return selectRecords<34>(dst, records, count, len, c, tally);
+    default: return selectRecords<0>(dst, records, count, len, c, tally);
+    }
+}
+
 }  // namespace
 
 FilterResult filterPoints(std::FILE *in, std::FILE *out, const LAS12Header &header,
                           double lowLimit, double highLimit)
 {
     FilterResult result;
+    const Classifier c(header, lowLimit, highLimit);
     const uint32_t n = header.NumberOfPointReturns;
     const size_t len = header.PointDataRecordLength;
-    const Classifier c(header, lowLimit, highLimit);
 
     // Progress about every 1 % of the records; below 100 records only the
     // first one reports.
@@ -41,49 +136,21 @@ FilterResult filterPoints(std::FILE *in, std::FILE *out, const LAS12Header &head
         reportStep = n * 100;
     uint64_t nextReport = 0;
 
-    const size_t perBlock = kBlockBytes / len;
-    std::vector<uint8_t> block(perBlock * len);
-    Tally tally;
-    uint32_t i = 0;
-    while (i < n) {
-        const size_t want = std::min<size_t>(perBlock, n - i);
+    const size_t perBlock = std::max<size_t>(1, kBlockBytes / len);
+    std::vector<uint8_t> block(std::min<size_t>(perBlock, n) * len);
+    uint64_t done = 0;
+    while (done < n) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(perBlock, n - done));
         const size_t got = std::fread(block.data(), len, want, in);
-
-        // Selected records are compacted to the front of the block in place.
-        uint8_t *kept = block.data();
-        for (size_t k = 0; k < got; ++k, ++i) {
-            const uint8_t *rec = block.data() + k * len;
-            int32_t xyz[3];
-            std::memcpy(xyz, rec, sizeof xyz);
-            const double row = std::floor((xyz[1] * c.yScale + c.yOffset - c.miny) / c.cellsize);
-            const double col = std::floor((xyz[0] * c.xScale + c.xOffset - c.minx) / c.cellsize);
-            if (i == nextReport) {
-                std::printf("... processing ... ( %u%% done )\r", i / reportStep);
-                std::fflush(stdout);
-                nextReport += reportStep;
-            }
-            // NaN, infinite and out-of-range quotients all fail these tests.
-            if (!(row >= 0.0 && row < c.rows && col >= 0.0 && col < c.cols)) {
-                ++tally.out;
-                continue;
-            }
-            const float v = _raster[static_cast<int32_t>(row)][static_cast<int32_t>(col)];
-            if (v == c.nodata) {
-                ++tally.onNodata;
-                continue;
-            }
-            const double z = xyz[2] * c.zScale + c.zOffset;
-            const double cell = v;
-            if (z >= cell + c.low && z <= cell + c.high) {
-                if (kept != rec)
-                    std::memmove(kept, rec, len);
-                kept += len;
-            }
+        const size_t kept = selectPiece(block.data(), block.data(), got, len, c, result.tally);
+        // A block's progress lines, as a record-by-record loop prints them.
+        for (; nextReport < done + got; nextReport += reportStep) {
+            std::printf("... processing ... ( %u%% done )\r", static_cast<uint32_t>(nextReport / reportStep));
+            std::fflush(stdout);
         }
-        const size_t keptCount = static_cast<size_t>(kept - block.data()) / len;
-        result.written.add(block.data(), keptCount, len);
-        tally.in += static_cast<uint32_t>(keptCount);
-        if (keptCount != 0 && std::fwrite(block.data(), len, keptCount, out) != keptCount) {
+        done += got;
+        result.tally.in += static_cast<uint32_t>(kept);
+        if (kept != 0 && std::fwrite(block.data(), len, kept, out) != kept) {
             result.status = FilterStatus::WriteError;
             break;
         }
@@ -92,7 +159,6 @@ FilterResult filterPoints(std::FILE *in, std::FILE *out, const LAS12Header &head
             break;
         }
     }
-    result.recordsRead = i;
-    result.tally = tally;
+    result.recordsRead = static_cast<uint32_t>(done);
     return result;
 }

@@ -4,7 +4,6 @@
 #define MORVANE_POINT_FILTER_H
 
 #include "LiDAR.h"
-#include "point_stats.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -21,12 +20,11 @@ struct FilterResult {
     FilterStatus status = FilterStatus::Ok;
     uint32_t recordsRead = 0;
     Tally tally;
-    lidar::PointStats written;  // header statistics of the records written
 };
 
 // Both files are positioned at the first point record. Prints the progress
 // lines; console output and output bytes are those of a one-record-at-a-time
-// loop over the header's point count.
+// loop over the header's point count. After a failure errno tells its cause.
 FilterResult filterPoints(std::FILE *in, std::FILE *out, const LAS12Header &header,
                           double lowLimit, double highLimit);
 

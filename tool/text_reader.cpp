@@ -5,16 +5,12 @@
 #include <cstring>
 #include <string>
 
-namespace {
+using text_detail::isSpace;
 
-inline bool isSpace(char c)
+TextReader::TextReader(std::FILE *file, size_t bufferBytes)
+    : file_(file), buffer_(bufferBytes + kPadding, ' ')
 {
-    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\v' || c == '\f';
 }
-
-}  // namespace
-
-TextReader::TextReader(std::FILE *file, size_t bufferBytes) : file_(file), buffer_(bufferBytes) {}
 
 void TextReader::refill()
 {
@@ -24,22 +20,24 @@ void TextReader::refill()
         std::memmove(buffer_.data(), buffer_.data() + pos_, tail);
     pos_ = 0;
     end_ = tail;
-    while (end_ < buffer_.size() && !eof_) {
-        const size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+    while (end_ < window() && !eof_) {
+        const size_t got = std::fread(buffer_.data() + end_, 1, window() - end_, file_);
         end_ += got;
         if (got == 0)
             eof_ = true;
     }
+    std::memset(buffer_.data() + end_, ' ', kPadding);
 }
 
-std::string_view TextReader::next()
+std::string_view TextReader::nextAtWindowEnd()
 {
     if (pending_) {
         pending_ = false;
         return last_;
     }
+    const char *const data = buffer_.data();
     for (;;) {
-        while (pos_ < end_ && isSpace(buffer_[pos_]))
+        while (pos_ < end_ && isSpace(data[pos_]))
             ++pos_;
         if (pos_ < end_)
             break;
@@ -49,11 +47,11 @@ std::string_view TextReader::next()
     }
     size_t stop = pos_;
     for (;;) {
-        while (stop < end_ && !isSpace(buffer_[stop]))
+        while (!isSpace(data[stop]))
             ++stop;
         if (stop < end_ || eof_)
             break;
-        if (pos_ == 0 && end_ == buffer_.size()) {
+        if (pos_ == 0 && end_ == window()) {
             tooLong_ = true;  // one token fills the whole window
             pos_ = end_;
             return last_ = {};
@@ -62,12 +60,12 @@ std::string_view TextReader::next()
         refill();
         stop = pos_ + scanned;
     }
-    last_ = std::string_view(buffer_.data() + pos_, stop - pos_);
+    last_ = std::string_view(data + pos_, stop - pos_);
     pos_ = stop;
     return last_;
 }
 
-bool parseFloatToken(std::string_view token, float &value)
+bool parseOtherFloat(std::string_view token, float &value)
 {
     const char *first = token.data();
     const char *last = first + token.size();
