@@ -2,6 +2,7 @@
 
 #include "LiDAR.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -46,11 +47,21 @@ std::vector<float> makeGrid(const SampleOptions &o, std::string &ascii)
             const double x = o.minx + (c + 0.5) * o.cellsize;
             const double y = o.miny + (r + 0.5) * o.cellsize;
             const bool lake = std::hypot(c - lakeX, r - lakeY) < lakeR;
-            int len = lake ? std::snprintf(text, sizeof text, "-9999")
-                           : std::snprintf(text, sizeof text, "%.3f", terrainHeight(x - o.minx, y - o.miny));
-            grid[static_cast<size_t>(fileRow) * static_cast<size_t>(o.cols) + static_cast<size_t>(c)] =
-                lake ? kNodata : std::strtof(text, nullptr);
-            ascii.append(text, static_cast<size_t>(len));
+            // to_chars and from_chars round as "%.3f" and strtof do, and
+            // take a fraction of their time on grids of millions of cells.
+            float &cell = grid[static_cast<size_t>(fileRow) * static_cast<size_t>(o.cols) + static_cast<size_t>(c)];
+            char *end = text;
+            if (lake) {
+                std::memcpy(text, "-9999", 5);
+                end = text + 5;
+                cell = kNodata;
+            } else {
+                end = std::to_chars(text, text + sizeof text, terrainHeight(x - o.minx, y - o.miny),
+                                    std::chars_format::fixed, 3)
+                          .ptr;
+                std::from_chars(text, end, cell);
+            }
+            ascii.append(text, static_cast<size_t>(end - text));
             ascii += c + 1 == o.cols ? '\n' : ' ';
         }
     }
