@@ -2,6 +2,7 @@
 // its header describe a version / point format / record length we handle.
 #include "LiDAR.h"
 #include "file_handle.h"
+#include "name_form.h"
 
 #include <array>
 #include <cstdio>
@@ -59,17 +60,10 @@ int16_t file_access(const char *filename)
 
 int16_t check_file_extension(const char *filename, const char *extension)
 {
+    if (lidar::check_name_form(filename) < 0)
+        return -1;
     const std::string_view name(filename);
-    const size_t n = name.size();
-    if (n <= 4) {
-        std::printf("\nFile name (%s) is too short\n", filename);
-        return -1;
-    }
-    if (name[n - 4] != '.') {
-        std::printf("\nExtension of file %s should be preceeded by a dot (.)\n", filename);
-        return -1;
-    }
-    if (name.substr(n - 3) == std::string_view(extension))
+    if (name.substr(name.size() - 3) == std::string_view(extension))
         return 0;
     std::printf("\nFile extension of %s is not .%s\n", filename, extension);
     return -1;

@@ -1,7 +1,8 @@
 #include "command_line.h"
 
+#include "name_form.h"
+
 #include <cstdio>
-#include <cstring>
 
 void usage()
 {
@@ -15,14 +16,5 @@ void usage()
 // that each name goes to; here only the form of the name is checked.
 int16_t checkExtension(const char *filename, const char * /*extension*/)
 {
-    const size_t len = std::strlen(filename);
-    if (len <= 4) {
-        std::printf("\nFile name (%s) is too short\n", filename);
-        return -1;
-    }
-    if (filename[len - 4] != '.') {
-        std::printf("\nExtension of file %s should be preceeded by a dot (.)\n", filename);
-        return -1;
-    }
-    return 0;
+    return lidar::check_name_form(filename);
 }
