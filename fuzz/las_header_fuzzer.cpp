@@ -1,0 +1,75 @@
+// check_las and update_header on arbitrary file bytes.
+//
+// Whatever the bytes: no crash or out-of-bounds access; a refused file is
+// left exactly as it was; a refreshed one changes only the count, the
+// per-return counts and the bounds, and its count is the number of whole
+// records after OffsetToData.
+#include "LiDAR.h"
+#include "fuzz_support.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace {
+
+size_t recordSize(int16_t lasType, uint16_t headerLength)
+{
+    switch (lasType) {
+    case 1: case 3: case 5: return 20;
+    case 2: case 4: case 6: return 28;
+    case 7: return 26;
+    case 8: return 34;
+    default: return headerLength;
+    }
+}
+
+template <typename T>
+T field(const std::string &bytes, size_t offset)
+{
+    T v;
+    std::memcpy(&v, bytes.data() + offset, sizeof v);
+    return v;
+}
+
+bool inRefreshedField(size_t offset) { return (offset >= 107 && offset < 131) || (offset >= 179 && offset < 227); }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const std::string path = fuzz::scratchPath("in.las");
+    const std::string original(reinterpret_cast<const char *>(data), size);
+    fuzz::writeFile(path, original);
+
+    const int16_t lasType = check_las(path.c_str());
+    std::string after;
+    if (lasType < 0) {
+        FUZZ_CHECK(lasType == -1);
+        FUZZ_CHECK(fuzz::readFile(path, after) && after == original);
+        return 0;
+    }
+    FUZZ_CHECK(lasType <= 8);
+
+    bool refreshed = false;
+    try {
+        update_header(path.c_str());
+        refreshed = true;
+    } catch (const lidar::ExitRequest &e) {
+        FUZZ_CHECK(e.status == -1);
+    }
+    FUZZ_CHECK(fuzz::readFile(path, after));
+    if (!refreshed) {
+        FUZZ_CHECK(after == original);
+        return 0;
+    }
+
+    FUZZ_CHECK(after.size() == original.size() && original.size() >= 227);
+    for (size_t k = 0; k < original.size(); ++k)
+        FUZZ_CHECK(inRefreshedField(k) || after[k] == original[k]);
+    const uint32_t offset = field<uint32_t>(original, 96);
+    const size_t rec = recordSize(lasType, field<uint16_t>(original, 105));
+    const uint64_t bytes = offset < original.size() ? original.size() - offset : 0;
+    FUZZ_CHECK(field<uint32_t>(after, 107) == bytes / rec);
+    return 0;
+}

@@ -1,0 +1,541 @@
+// Morvane under hostile conditions, end to end: full devices, unwritable and
+// special paths, truncated inputs, inputs that are also the output, rasters
+// that cannot be held or whose cells or cell size are not numbers, and
+// limits at the ends of the double range.
+//
+// Every failing run must end with status 255 and a message naming the file
+// at fault, leave every input byte for byte as it was, and leave no output
+// behind once it had started writing one.
+#include "las_builder.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <map>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace test_support;
+
+namespace {
+
+constexpr int kTimedOut = -2;
+constexpr uid_t kNobody = 65534;
+
+struct RunOutcome {
+    int status = -1;  // as the shell sees it; kTimedOut when it had to be killed
+    std::string out, err;
+};
+
+// A run may take at most this much memory: a raster that slips past the
+// up-front size check then fails to allocate instead of exhausting the machine.
+constexpr uint64_t kMemoryCap = uint64_t{4} << 30;
+
+// Keeps the child within kMemoryCap: an address-space limit, or under
+// AddressSanitizer (which reserves terabytes of shadow) its RSS limit.
+void capChildMemory()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    const char *old = std::getenv("ASAN_OPTIONS");
+    const std::string options = std::string(old != nullptr ? old : "") + ":hard_rss_limit_mb=" +
+                                std::to_string(kMemoryCap >> 20);
+    ::setenv("ASAN_OPTIONS", options.c_str(), 1);
+#else
+    const rlimit limit{kMemoryCap, kMemoryCap};
+    ::setrlimit(RLIMIT_AS, &limit);
+#endif
+}
+
+// Runs Morvane in cwd; a run that has not ended after 20 s counts as hung and
+// is killed. With asUser set, the child drops root for that user first.
+RunOutcome runMorvaneGuarded(const std::vector<std::string> &args, const std::string &cwd, uid_t asUser = 0)
+{
+    char outName[] = "/tmp/morvane-fi-out-XXXXXX";
+    char errName[] = "/tmp/morvane-fi-err-XXXXXX";
+    const int outFd = ::mkstemp(outName);
+    const int errFd = ::mkstemp(errName);
+    if (outFd < 0 || errFd < 0)
+        throw std::runtime_error("mkstemp failed");
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(outFd, 1);
+        ::dup2(errFd, 2);
+        const int devNull = ::open("/dev/null", O_RDONLY);
+        ::dup2(devNull, 0);
+        if (asUser != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(asUser) != 0 || ::setuid(asUser) != 0))
+            ::_exit(126);
+        if (::chdir(cwd.c_str()) != 0)
+            ::_exit(127);
+        capChildMemory();
+        std::vector<char *> argv{const_cast<char *>(MORVANE_EXE)};
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(MORVANE_EXE, argv.data());
+        ::_exit(127);
+    }
+    RunOutcome r;
+    int wstatus = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+        if (::waitpid(pid, &wstatus, WNOHANG) == pid) {
+            r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+            break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &wstatus, 0);
+            r.status = kTimedOut;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::close(outFd);
+    ::close(errFd);
+    r.out = readFile(outName);
+    r.err = readFile(errName);
+    ::unlink(outName);
+    ::unlink(errName);
+    return r;
+}
+
+uint64_t fnv1a(const std::string &bytes)
+{
+    uint64_t h = 1469598103934665603ull;
+    for (char c : bytes)
+        h = (h ^ static_cast<uint8_t>(c)) * 1099511628211ull;
+    return h;
+}
+
+// Hash of every regular file directly in dir (symlinks, FIFOs and
+// directories are not followed), sparse giants excepted.
+std::map<std::string, uint64_t> snapshot(const std::string &dir)
+{
+    std::map<std::string, uint64_t> files;
+    for (const auto &entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.is_symlink() || !entry.is_regular_file() || entry.file_size() > (64u << 20))
+            continue;
+        files[entry.path().filename().string()] = fnv1a(readFile(entry.path().string()));
+    }
+    return files;
+}
+
+// The survey every case starts from: a 2 x 2 grid of 10-unit cells at
+// (100, 200), south row {10, 20}, north row {30, NODATA}, and 40 points of
+// format 1 over and around it (scale 0.01), some inside the window.
+std::string baseGrid()
+{
+    return asciiGrid(2, 2, "100", "200", "10", "-9999", {"30", "-9999", "10", "20"});
+}
+
+std::vector<Point> basePoints()
+{
+    std::vector<Point> points;
+    for (int i = 0; i < 40; ++i) {
+        Point p;
+        p.x = 9500 + (i * 137) % 2600;
+        p.y = 19500 + (i * 211) % 2600;
+        p.z = 800 + (i * 97) % 3400;
+        points.push_back(p);
+    }
+    return points;
+}
+
+std::string baseLas(const LasSpec &spec = LasSpec{}) { return buildLas(spec, basePoints()); }
+
+struct Case {
+    using Setup = std::function<void(const TempDir &, std::vector<std::string> &)>;
+    Case(std::string n, Setup s, std::string m, bool untouched = false, std::string r = "")
+        : name(std::move(n)), setup(std::move(s)), message(std::move(m)), outputUntouched(untouched),
+          reason(std::move(r))
+    {
+    }
+
+    std::string name;
+    // Lays out the directory; may change the arguments {raster, in, out, low, high}.
+    Setup setup;
+    std::string message;  // expected on the console; names the file at fault
+    // true: the run failed before the output existed, so an output already
+    // there is left as it was; false: the output path holds nothing after.
+    bool outputUntouched = false;
+    std::string reason;  // also expected, after the message, when not empty
+};
+
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
+
+std::string sparseFile(const TempDir &dir, const std::string &name, const std::string &head, uint64_t size)
+{
+    const std::string path = dir / name;
+    writeFile(path, head);
+    if (::truncate(path.c_str(), static_cast<off_t>(size)) != 0)
+        throw std::runtime_error("cannot extend " + path);
+    return path;
+}
+
+uint64_t physicalMemory()
+{
+    return static_cast<uint64_t>(::sysconf(_SC_PHYS_PAGES)) * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+}
+
+std::string gridHeader(int64_t cols, int64_t rows, const std::string &cell)
+{
+    return "ncols " + std::to_string(cols) + "\nnrows " + std::to_string(rows) +
+           "\nxllcorner 100\nyllcorner 200\ncellsize " + cell + "\nNODATA_value -9999\n";
+}
+
+const std::vector<Case> &failureCases()
+{
+    static const std::vector<Case> cases = [] {
+        std::vector<Case> c;
+        auto truncatedInput = [](size_t keep, LasSpec spec) {
+            return [keep, spec](const TempDir &d, std::vector<std::string> &) {
+                writeFile(d / "in.las", baseLas(spec).substr(0, keep));
+            };
+        };
+        auto cellSize = [](std::string cell, bool binary) {
+            return [cell, binary](const TempDir &d, std::vector<std::string> &a) {
+                if (binary) {
+                    writeFile(d / "dem.hdr", gridHeader(2, 2, cell));
+                    writeFile(d / "dem.flt", floatGrid({1, 2, 3, 4}));
+                    a[0] = "dem.flt";
+                } else {
+                    writeFile(d / "grid.asc", asciiGrid(2, 2, "100", "200", cell, "-9999", {"1", "2", "3", "4"}));
+                }
+            };
+        };
+        LasSpec withVlr;
+        withVlr.vlrBytes = buildVlr("test", 1, std::string(100, 'v'));
+        withVlr.numberOfVlrs = 1;
+        const size_t whole = baseLas().size();
+
+        c.push_back({"OutputOnFullDevice",
+                     [](const TempDir &d, std::vector<std::string> &) {
+                         std::filesystem::create_symlink("/dev/full", d / "out.las");
+                     },
+                     "Failed to write out.las: No space left on device"});
+        c.push_back({"OutputPathIsDirectory",
+                     [](const TempDir &d, std::vector<std::string> &) {
+                         std::filesystem::create_directory(d / "out.las");
+                     },
+                     "Failed to open out.las for writing"});
+        c.push_back({"OutputDirectoryMissing",
+                     [](const TempDir &, std::vector<std::string> &a) { a[2] = "no/such/dir/out.las"; },
+                     "Failed to open no/such/dir/out.las for writing"});
+        c.push_back({"InputTruncatedBeforeFormatField", truncatedInput(60, LasSpec{}),
+                     "in.las is not a valid .las file", true});
+        c.push_back({"InputTruncatedInsideHeader", truncatedInput(180, LasSpec{}),
+                     "File in.las is too short to hold a LAS header", true});
+        c.push_back({"InputTruncatedInsideVlrs", truncatedInput(227 + 70, withVlr),
+                     "File in.las ends before its point data"});
+        c.push_back({"InputTruncatedInsideRecord", truncatedInput(whole - 5, LasSpec{}),
+                     "File in.las ends after 39 of its 40 point records"});
+        c.push_back({"InputIsDirectory",
+                     [](const TempDir &d, std::vector<std::string> &a) {
+                         std::filesystem::create_directory(d / "dir.las");
+                         a[1] = "dir.las";
+                     },
+                     "dir.las is not a valid .las file", true});
+        c.push_back({"InputIsFifo",
+                     [](const TempDir &d, std::vector<std::string> &a) {
+                         if (::mkfifo((d / "pipe.las").c_str(), 0644) != 0)
+                             throw std::runtime_error("mkfifo failed");
+                         a[1] = "pipe.las";
+                     },
+                     "Input file pipe.las is not a regular file", true});
+        c.push_back({"OutputIsInputByPath",
+                     [](const TempDir &, std::vector<std::string> &a) { a[2] = "in.las"; },
+                     "Same file name (in.las) has been specified twice", true});
+        c.push_back({"OutputIsInputByOtherSpelling",
+                     [](const TempDir &, std::vector<std::string> &a) { a[2] = "./in.las"; },
+                     "Same file name (./in.las) has been specified twice", true});
+        c.push_back({"OutputIsInputBySymlink",
+                     [](const TempDir &d, std::vector<std::string> &a) {
+                         std::filesystem::create_symlink("in.las", d / "link.las");
+                         a[2] = "link.las";
+                     },
+                     "Same file name (link.las) has been specified twice", true});
+        c.push_back({"OutputIsInputByHardLink",
+                     [](const TempDir &d, std::vector<std::string> &a) {
+                         std::filesystem::create_hard_link(d / "in.las", d / "hard.las");
+                         a[2] = "hard.las";
+                     },
+                     "Same file name (hard.las) has been specified twice", true});
+        c.push_back({"OutputIsRaster",
+                     [](const TempDir &, std::vector<std::string> &a) { a[2] = "grid.asc"; },
+                     "Same file name (grid.asc) has been specified twice", true});
+        c.push_back({"OutputIsFloatGridHeader",
+                     [](const TempDir &d, std::vector<std::string> &a) {
+                         writeFile(d / "dem.hdr", gridHeader(2, 2, "10"));
+                         writeFile(d / "dem.flt", floatGrid({1, 2, 3, 4}));
+                         a[0] = "dem.flt";
+                         a[2] = "dem.hdr";
+                     },
+                     "Same file name (dem.hdr) has been specified twice", true});
+        // Sparse files: big enough on disk to pass the size checks, far
+        // more cells than this machine's memory.
+        const int64_t cols = 1 << 16;
+        const auto rows = static_cast<int64_t>(physicalMemory() / (4 * cols) + 1024);
+        const std::string tooLarge = " (" + std::to_string(rows) + " rows x 65536 columns) is too large to hold in memory";
+        c.push_back({"FloatGridLargerThanMemory",
+                     [=](const TempDir &d, std::vector<std::string> &a) {
+                         writeFile(d / "big.hdr", gridHeader(cols, rows, "1"));
+                         sparseFile(d, "big.flt", "", static_cast<uint64_t>(rows * cols * 4));
+                         a[0] = "big.flt";
+                     },
+                     "Raster big.flt" + tooLarge, true});
+        c.push_back({"AsciiGridLargerThanMemory",
+                     [=](const TempDir &d, std::vector<std::string> &a) {
+                         sparseFile(d, "big.asc", gridHeader(cols, rows, "1") + "1 2 3\n",
+                                    static_cast<uint64_t>(rows * cols * 2));
+                         a[0] = "big.asc";
+                     },
+                     "Raster big.asc" + tooLarge, true});
+        // One column: the row pointers and per-row allocations, not the
+        // cells, are what cannot be held.
+        const std::string narrow = " (2147483647 rows x 1 columns) is too large to hold in memory";
+        c.push_back({"NarrowFloatGridLargerThanMemory",
+                     [](const TempDir &d, std::vector<std::string> &a) {
+                         writeFile(d / "narrow.hdr", gridHeader(1, INT32_MAX, "1"));
+                         sparseFile(d, "narrow.flt", "", uint64_t{INT32_MAX} * 4);
+                         a[0] = "narrow.flt";
+                     },
+                     "Raster narrow.flt" + narrow, true});
+        c.push_back({"NarrowAsciiGridLargerThanMemory",
+                     [](const TempDir &d, std::vector<std::string> &a) {
+                         sparseFile(d, "narrow.asc", gridHeader(1, INT32_MAX, "1") + "1\n2\n", uint64_t{INT32_MAX} * 2);
+                         a[0] = "narrow.asc";
+                     },
+                     "Raster narrow.asc" + narrow, true});
+        c.push_back({"FloatGridShorterThanHeaderSays",
+                     [](const TempDir &d, std::vector<std::string> &a) {
+                         writeFile(d / "dem.hdr", gridHeader(1000, 2000000, "1"));
+                         writeFile(d / "dem.flt", floatGrid(std::vector<float>(1000, 1.0f)));
+                         a[0] = "dem.flt";
+                     },
+                     "Raster file dem.flt holds fewer than 2000000 x 1000 values", true});
+        c.push_back({"AsciiGridShorterThanHeaderSays",
+                     [](const TempDir &d, std::vector<std::string> &) {
+                         writeFile(d / "grid.asc", gridHeader(1000, 2000000, "1") + "1 2 3\n");
+                     },
+                     "Raster file grid.asc holds fewer than 2000000 x 1000 values", true});
+        // The reason names the cell size; its wording is the header reader's.
+        for (const auto &[label, text] : std::vector<std::pair<std::string, std::string>>{
+                 {"Zero", "0"}, {"Negative", "-10"}, {"NaN", "nan"}, {"Infinite", "inf"}}) {
+            c.push_back({"AsciiCellSize" + label, cellSize(text, false), "Cannot read raster header grid.asc: ",
+                         true, "cell"});
+            c.push_back({"FloatCellSize" + label, cellSize(text, true), "Cannot read raster header dem.hdr: ",
+                         true, "cell"});
+        }
+        return c;
+    }();
+    return cases;
+}
+
+class FailingRun : public ::testing::TestWithParam<Case> {};
+
+TEST_P(FailingRun, Status255MessageInputsIntactNoOutputLeft)
+{
+    const Case &tc = GetParam();
+    TempDir dir;
+    writeFile(dir / "in.las", baseLas());
+    writeFile(dir / "grid.asc", baseGrid());
+    std::vector<std::string> args = {"grid.asc", "in.las", "out.las", "-1", "5"};
+    tc.setup(dir, args);
+    const std::string outPath = dir / args[2];
+    const bool outputWasThere = fileExists(outPath);
+    if (tc.outputUntouched && !outputWasThere)
+        writeFile(outPath, "output of an earlier run");
+    const auto before = snapshot(dir.path());
+
+    const RunOutcome r = runMorvaneGuarded(args, dir.path());
+
+    ASSERT_NE(r.status, kTimedOut) << "hung";
+    EXPECT_EQ(r.status, 255) << r.out;
+    const size_t at = r.out.find(tc.message);
+    EXPECT_NE(at, std::string::npos) << "missing \"" << tc.message << "\" in:\n" << r.out;
+    if (at != std::string::npos && !tc.reason.empty()) {
+        const std::string line = r.out.substr(at, r.out.find('\n', at) - at);
+        EXPECT_NE(line.find(tc.reason), std::string::npos) << line;
+    }
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(snapshot(dir.path()), before) << "a file was changed, created or removed";
+    if (!tc.outputUntouched && !outputWasThere) {
+        EXPECT_FALSE(fileExists(outPath)) << "partial output left behind";
+    }
+    EXPECT_EQ(r.out.find("Completed"), std::string::npos) << "a failed run reported completion";
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultInjection, FailingRun, ::testing::ValuesIn(failureCases()),
+                         [](const auto &param) { return param.param.name; });
+
+// Special outputs that a failed run must leave as they were.
+TEST(FaultInjection, FullDeviceAndDirectoryOutputsSurvive)
+{
+    TempDir dir;
+    writeFile(dir / "in.las", baseLas());
+    writeFile(dir / "grid.asc", baseGrid());
+    std::filesystem::create_symlink("/dev/full", dir / "full.las");
+    std::filesystem::create_directory(dir / "dir.las");
+    for (const char *out : {"full.las", "dir.las"}) {
+        SCOPED_TRACE(out);
+        const RunOutcome r = runMorvaneGuarded({"grid.asc", "in.las", out, "-1", "5"}, dir.path());
+        EXPECT_EQ(r.status, 255) << r.out;
+    }
+    EXPECT_EQ(std::filesystem::read_symlink(dir / "full.las"), "/dev/full");
+    struct stat st{};
+    ASSERT_EQ(::stat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "dir.las"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "dir.las"));
+}
+
+// Permission denial does not apply to root: the run drops to an ordinary
+// user for this case, or is skipped where it cannot.
+TEST(FaultInjection, OutputDirectoryWithoutWritePermission)
+{
+    TempDir dir;
+    writeFile(dir / "in.las", baseLas());
+    writeFile(dir / "grid.asc", baseGrid());
+    std::filesystem::create_directory(dir / "locked");
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    std::filesystem::permissions(dir / "locked", std::filesystem::perms(0555));
+    const auto before = snapshot(dir.path());
+
+    const uid_t user = ::geteuid() == 0 ? kNobody : 0;
+    const RunOutcome r = runMorvaneGuarded({"grid.asc", "in.las", "locked/out.las", "-1", "5"}, dir.path(), user);
+    if (r.status == 126 || r.status == 127)
+        GTEST_SKIP() << "cannot run Morvane as an unprivileged user here";
+    EXPECT_EQ(r.status, 255) << r.out;
+    EXPECT_NE(r.out.find("Failed to open locked/out.las for writing"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(snapshot(dir.path()), before);
+    EXPECT_FALSE(fileExists(dir / "locked/out.las"));
+}
+
+// Runs that must succeed at the edges: NaN cells and extreme limits.
+struct Tally {
+    uint32_t meet = 0, doNot = 0, nodata = 0, outside = 0;
+    bool operator==(const Tally &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &os, const Tally &t)
+{
+    return os << "{meet " << t.meet << ", do not " << t.doNot << ", NODATA " << t.nodata << ", outside "
+              << t.outside << "}";
+}
+
+Tally tallyOf(const std::string &console)
+{
+    static const std::regex kLine(
+        R"(([0-9]+) points \( [-0-9.a-z]+% of input\) (meet selection criteria|do not|on NODATA raster cells|outside the raster))");
+    Tally t;
+    for (std::sregex_iterator it(console.begin(), console.end(), kLine), end; it != end; ++it) {
+        const auto n = static_cast<uint32_t>(std::stoul((*it)[1]));
+        const std::string what = (*it)[2];
+        (what == "meet selection criteria" ? t.meet : what == "do not" ? t.doNot : what == "on NODATA raster cells" ? t.nodata : t.outside) = n;
+    }
+    return t;
+}
+
+struct EdgeCase {
+    std::string name;
+    std::string rasterName;  // grid.asc or dem.flt
+    std::string raster;      // .asc text or .flt data
+    std::vector<Point> points;
+    std::string low, high;
+    Tally expected;
+};
+
+// 1 x 2 grid of 10-unit cells at (100, 200): west cell NaN, east cell 10.
+std::vector<Point> nanGridPoints()
+{
+    return {{10100, 20100, 1000}, {10500, 20500, 0}, {10900, 20900, -500},  // on the NaN cell
+            {11100, 20100, 1000}, {11900, 20900, 1200},                      // east cell, in the window
+            {11500, 20500, 9000}};                                           // east cell, above it
+}
+
+// Over the base grid: two on valid cells far apart in elevation, one on
+// NODATA, one outside.
+std::vector<Point> extremePoints()
+{
+    return {{10500, 20500, -100000000}, {11500, 20500, 100000000}, {11500, 21500, 1000}, {5000, 5000, 1000}};
+}
+
+std::string digits(const char *lead, size_t zeros) { return std::string(lead) + std::string(zeros, '0'); }
+
+const std::vector<EdgeCase> &edgeCases()
+{
+    static const std::vector<EdgeCase> cases = [] {
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        std::vector<EdgeCase> c;
+        c.push_back({"AsciiNaNCells", "grid.asc", asciiGrid(2, 1, "100", "200", "10", "-9999", {"nan", "10"}),
+                     nanGridPoints(), "-1", "5", {2, 4, 0, 0}});
+        c.push_back({"FloatNaNCells", "dem.flt", floatGrid({nan, 10.0f}), nanGridPoints(), "-1", "5", {2, 4, 0, 0}});
+        c.push_back({"OnlyNaNCellsSelectNothing", "grid.asc",
+                     asciiGrid(2, 1, "100", "200", "10", "-9999", {"nan", "NaN"}), nanGridPoints(), "-1000", "1000",
+                     {0, 6, 0, 0}});
+        // 309 digits: 1e308; 310 digits: 1e309, beyond double, read as infinity.
+        c.push_back({"LimitsPlusMinus1e308", "grid.asc", baseGrid(), extremePoints(), digits("-1", 308),
+                     digits("1", 308), {2, 0, 1, 1}});
+        c.push_back({"LimitsPlusMinusInfinity", "grid.asc", baseGrid(), extremePoints(), digits("-1", 309),
+                     digits("1", 309), {2, 0, 1, 1}});
+        c.push_back({"WindowAbove1e308", "grid.asc", baseGrid(), extremePoints(), digits("1", 308),
+                     digits("2", 308), {0, 2, 1, 1}});
+        c.push_back({"WindowBelowMinus1e308", "grid.asc", baseGrid(), extremePoints(), digits("-2", 308),
+                     digits("-1", 308) + ".5", {0, 2, 1, 1}});
+        return c;
+    }();
+    return cases;
+}
+
+void PrintTo(const EdgeCase &c, std::ostream *os) { *os << c.name; }
+
+class EdgeRun : public ::testing::TestWithParam<EdgeCase> {};
+
+TEST_P(EdgeRun, SucceedsWithExactTallyAndIntactInputs)
+{
+    const EdgeCase &tc = GetParam();
+    TempDir dir;
+    writeFile(dir / "in.las", buildLas(LasSpec{}, tc.points));
+    writeFile(dir / tc.rasterName, tc.raster);
+    if (tc.rasterName == "dem.flt")
+        writeFile(dir / "dem.hdr", gridHeader(2, 1, "10"));
+    const auto before = snapshot(dir.path());
+
+    const RunOutcome r = runMorvaneGuarded({tc.rasterName, "in.las", "out.las", tc.low, tc.high}, dir.path());
+
+    ASSERT_NE(r.status, kTimedOut);
+    const bool selected = tc.expected.meet != 0;
+    EXPECT_EQ(r.status, selected ? 0 : 1) << r.out;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(tallyOf(r.out), tc.expected) << r.out;
+    auto after = snapshot(dir.path());
+    after.erase("out.las");
+    EXPECT_EQ(after, before);
+    ASSERT_EQ(fileExists(dir / "out.las"), selected);
+    if (selected) {
+        const std::string out = readFile(dir / "out.las");
+        EXPECT_EQ(out.size(), 227u + tc.expected.meet * 28u);
+        EXPECT_EQ(getLE<uint32_t>(out, 107), tc.expected.meet);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultInjection, EdgeRun, ::testing::ValuesIn(edgeCases()),
+                         [](const auto &param) { return param.param.name; });
+
+}  // namespace

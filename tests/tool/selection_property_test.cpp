@@ -1,0 +1,446 @@
+// The selection as a property: random surveys (every LAS version and point
+// format, random scales and offsets, points inside, outside and exactly on
+// the cell edges of a random grid with NODATA and NaN cells) and random
+// limits. For each, the output records must be exactly, in order, the input
+// records that the plain rule below selects; the four console counts must be
+// the rule's and add up to the input count; the output header must agree
+// with its records; the input must be unchanged.
+//
+// Cases are seeded: a failure names its case and seed, and
+// MORVANE_PROPERTY_SEED=<n> runs another reproducible set.
+#include "command_line.h"
+#include "las_builder.h"
+#include "raster.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+using namespace test_support;
+
+namespace {
+
+uint64_t baseSeed()
+{
+    const char *env = std::getenv("MORVANE_PROPERTY_SEED");
+    return env != nullptr ? std::strtoull(env, nullptr, 10) : 20240611u;
+}
+
+std::string fmt(const char *format, double v)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, v);
+    return buf;
+}
+
+struct Grid {
+    int rows = 1, cols = 1;
+    float minx = 0, miny = 0, cell = 1;
+    int nodata = -9999;
+    std::vector<float> south;  // row 0 (southern) first
+    bool binary = false;
+
+    float at(int r, int c) const { return south[static_cast<size_t>(r) * static_cast<size_t>(cols) + static_cast<size_t>(c)]; }
+
+    std::string header() const
+    {
+        return "ncols " + std::to_string(cols) + "\nnrows " + std::to_string(rows) + "\nxllcorner " +
+               fmt("%.9g", minx) + "\nyllcorner " + fmt("%.9g", miny) + "\ncellsize " + fmt("%.9g", cell) +
+               "\nNODATA_value " + std::to_string(nodata) + "\n";
+    }
+
+    std::string asciiText() const
+    {
+        std::string t = header();
+        for (int r = rows - 1; r >= 0; --r) {
+            for (int c = 0; c < cols; ++c) {
+                const float v = at(r, c);
+                t += std::isnan(v) ? std::string("nan") : fmt("%.9g", v);
+                t += c + 1 == cols ? '\n' : ' ';
+            }
+        }
+        return t;
+    }
+
+    std::string floatData() const
+    {
+        std::vector<float> north;
+        for (int r = rows - 1; r >= 0; --r)
+            for (int c = 0; c < cols; ++c)
+                north.push_back(at(r, c));
+        return floatGrid(north);
+    }
+};
+
+struct Survey {
+    LasSpec spec;
+    std::vector<Point> points;
+    Grid grid;
+    std::string low, high;
+};
+
+int32_t clampToInt32(double v)
+{
+    if (!(v > -2147483648.0))
+        return std::numeric_limits<int32_t>::min();
+    if (v > 2147483647.0)
+        return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(std::llround(v));
+}
+
+class Generator {
+public:
+    explicit Generator(uint64_t seed) : rng_(seed) {}
+
+    Survey survey(int minPoints, int maxPoints)
+    {
+        Survey s;
+        // Dyadic scales, corners and cell sizes put points exactly on cell
+        // edges and elevations exactly on the window's ends.
+        const bool exact = chance(0.4);
+        s.spec.versionMinor = static_cast<uint8_t>(integer(0, 2));
+        s.spec.format = static_cast<uint8_t>(integer(0, 3));
+        for (int a = 0; a < 3; ++a) {
+            s.spec.scale[a] = exact ? pick({0.25, 0.5, 1.0, 0.125}) : pick({0.001, 0.01, 0.1, real(1e-4, 2.0)});
+            s.spec.offset[a] = chance(0.4) ? 0.0 : exact ? std::round(real(-1e5, 1e5)) : real(-1e5, 1e5);
+        }
+        if (chance(0.2)) {
+            s.spec.vlrBytes = buildVlr("random", static_cast<uint16_t>(integer(0, 65535)), std::string(static_cast<size_t>(integer(0, 40)), 'p'));
+            s.spec.numberOfVlrs = 1;
+        }
+
+        Grid &g = s.grid;
+        g.binary = chance(0.5);
+        g.rows = integer(1, 12);
+        g.cols = integer(1, 12);
+        g.cell = exact ? static_cast<float>(pick({0.5, 1.0, 2.5, 10.0})) : static_cast<float>(real(0.05, 25.0));
+        g.minx = static_cast<float>(exact ? std::round(real(-2e4, 2e4)) : real(-2e4, 2e4));
+        g.miny = static_cast<float>(exact ? std::round(real(-2e4, 2e4)) : real(-2e4, 2e4));
+        g.nodata = static_cast<int>(pick({-9999.0, 0.0, -1.0, 32767.0}));
+        for (int k = 0; k < g.rows * g.cols; ++k) {
+            float v = static_cast<float>(exact ? std::round(real(-100, 1000) * 4) / 4 : real(-100, 1000));
+            if (chance(0.15))
+                v = static_cast<float>(g.nodata);
+            else if (chance(0.03))
+                v = std::numeric_limits<float>::quiet_NaN();
+            g.south.push_back(v);
+        }
+
+        const double low = exact ? std::round(real(-50, 50) * 4) / 4 : real(-50, 50);
+        const double width = exact ? std::round(real(0.25, 60) * 4) / 4 : real(0.001, 60);
+        s.low = fmt("%.3f", low);
+        s.high = fmt("%.3f", low + width);
+        if (std::atof(s.high.c_str()) <= std::atof(s.low.c_str()))
+            s.high = fmt("%.3f", std::atof(s.low.c_str()) + 1.0);
+
+        const int n = integer(minPoints, maxPoints);
+        for (int i = 0; i < n; ++i)
+            s.points.push_back(point(s, std::atof(s.low.c_str()), std::atof(s.high.c_str())));
+        return s;
+    }
+
+private:
+    bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng_) < p; }
+    int integer(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+    double real(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
+    double pick(std::initializer_list<double> v) { return v.begin()[integer(0, static_cast<int>(v.size()) - 1)]; }
+
+    // Cell coordinate (in cells from the corner) of a point: inside a cell,
+    // on a lower or upper edge, just beyond the grid, or far away.
+    double cellCoordinate(int cells)
+    {
+        switch (integer(0, 5)) {
+        case 0: return integer(0, cells);                        // on an edge, the far one included
+        case 1: return integer(-2, -1) + real(0, 1);             // west / south of the grid
+        case 2: return cells + real(0, 2);                       // east / north of it
+        default: return integer(0, cells - 1) + real(0, 1);      // inside a cell
+        }
+    }
+
+    Point point(const Survey &s, double low, double high)
+    {
+        const Grid &g = s.grid;
+        Point p;
+        p.returnByte = static_cast<uint8_t>(integer(0, 255));
+        p.classification = static_cast<uint8_t>(integer(0, 31));
+        if (chance(0.03)) {
+            p.x = static_cast<int32_t>(rng_());
+            p.y = static_cast<int32_t>(rng_());
+            p.z = static_cast<int32_t>(rng_());
+            return p;
+        }
+        const double cx = cellCoordinate(g.cols), cy = cellCoordinate(g.rows);
+        const double x = double(g.minx) + cx * double(g.cell);
+        const double y = double(g.miny) + cy * double(g.cell);
+        p.x = clampToInt32((x - s.spec.offset[0]) / s.spec.scale[0]);
+        p.y = clampToInt32((y - s.spec.offset[1]) / s.spec.scale[1]);
+
+        // Elevation near the window over the cell the point aims at.
+        const int r = std::clamp(static_cast<int>(std::floor(cy)), 0, g.rows - 1);
+        const int c = std::clamp(static_cast<int>(std::floor(cx)), 0, g.cols - 1);
+        double v = g.at(r, c);
+        if (!std::isfinite(v))
+            v = 0;
+        const double zs = s.spec.scale[2];
+        double z;
+        switch (integer(0, 5)) {
+        case 0: z = v + low; break;
+        case 1: z = v + high; break;
+        case 2: z = v + low - zs; break;
+        case 3: z = v + high + zs; break;
+        default: z = real(v + low - 5, v + high + 5); break;
+        }
+        p.z = clampToInt32((z - s.spec.offset[2]) / zs);
+        return p;
+    }
+
+    std::mt19937_64 rng_;
+};
+
+struct Tally {
+    uint32_t meet = 0, doNot = 0, nodata = 0, outside = 0;
+    bool operator==(const Tally &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &os, const Tally &t)
+{
+    return os << "{meet " << t.meet << ", do not " << t.doNot << ", NODATA " << t.nodata << ", outside "
+              << t.outside << "}";
+}
+
+// The selection rule, from its definition.
+struct Reference {
+    std::vector<size_t> selected;
+    Tally tally;
+};
+
+Reference reference(const Survey &s)
+{
+    const Grid &g = s.grid;
+    const double low = std::atof(s.low.c_str()), high = std::atof(s.high.c_str());
+    Reference ref;
+    for (size_t i = 0; i < s.points.size(); ++i) {
+        const Point &p = s.points[i];
+        const double row = std::floor((p.y * s.spec.scale[1] + s.spec.offset[1] - double(g.miny)) / double(g.cell));
+        const double col = std::floor((p.x * s.spec.scale[0] + s.spec.offset[0] - double(g.minx)) / double(g.cell));
+        if (!(0 <= row && row < g.rows && 0 <= col && col < g.cols)) {
+            ++ref.tally.outside;
+            continue;
+        }
+        const float v = g.at(static_cast<int>(row), static_cast<int>(col));
+        if (v == static_cast<float>(g.nodata)) {
+            ++ref.tally.nodata;
+            continue;
+        }
+        const double z = p.z * s.spec.scale[2] + s.spec.offset[2];
+        if (z >= double(v) + low && z <= double(v) + high) {
+            ++ref.tally.meet;
+            ref.selected.push_back(i);
+        } else {
+            ++ref.tally.doNot;
+        }
+    }
+    return ref;
+}
+
+Tally consoleTally(const std::string &console, uint32_t n, bool &percentagesOk)
+{
+    static const std::regex kLine(
+        R"(( *[0-9]+) points \( ([0-9.]+)% of input\) (meet selection criteria|do not|on NODATA raster cells|outside the raster))");
+    Tally t;
+    int lines = 0;
+    percentagesOk = true;
+    for (std::sregex_iterator it(console.begin(), console.end(), kLine), end; it != end; ++it, ++lines) {
+        const auto count = static_cast<uint32_t>(std::stoul((*it)[1]));
+        const std::string what = (*it)[3];
+        uint32_t &slot = what == "meet selection criteria" ? t.meet
+                         : what == "do not"                ? t.doNot
+                         : what == "on NODATA raster cells" ? t.nodata
+                                                           : t.outside;
+        slot = count;
+        percentagesOk = percentagesOk && (*it)[2] == fmt("%.2f", n ? count * 100.0 / n : 0.0);
+    }
+    if (lines != 4)
+        percentagesOk = false;
+    return t;
+}
+
+struct Files {
+    std::string raster, hdr, in, out;
+};
+
+Files writeSurvey(const TempDir &dir, const Survey &s, const std::string &input)
+{
+    Files f;
+    f.in = dir / "in.las";
+    f.out = dir / "out.las";
+    writeFile(f.in, input);
+    if (s.grid.binary) {
+        f.raster = dir / "grid.flt";
+        f.hdr = dir / "grid.hdr";
+        writeFile(f.hdr, s.grid.header());
+        writeFile(f.raster, s.grid.floatData());
+    } else {
+        f.raster = dir / "grid.asc";
+        std::remove((dir / "grid.flt").c_str());
+        writeFile(f.raster, s.grid.asciiText());
+    }
+    return f;
+}
+
+bool inRefreshedField(size_t k) { return (k >= 107 && k < 131) || (k >= 179 && k < 227); }
+
+// Everything that must hold after one run of one survey.
+void checkRun(const Survey &s, const std::string &input, const Files &f, int status, const std::string &console)
+{
+    const Reference ref = reference(s);
+    const auto n = static_cast<uint32_t>(s.points.size());
+    const uint16_t len = formatLength(s.spec.format);
+    const size_t offset = 227 + s.spec.vlrBytes.size();
+
+    bool percentagesOk = false;
+    const Tally printed = consoleTally(console, n, percentagesOk);
+    EXPECT_EQ(printed, ref.tally) << console;
+    EXPECT_EQ(uint64_t{printed.meet} + printed.doNot + printed.nodata + printed.outside, n);
+    EXPECT_TRUE(percentagesOk) << console;
+    EXPECT_EQ(readFile(f.in), input) << "input changed";
+
+    if (ref.selected.empty()) {
+        EXPECT_EQ(status, 1) << console;
+        EXPECT_FALSE(fileExists(f.out));
+        return;
+    }
+    ASSERT_EQ(status, 0) << console;
+    ASSERT_TRUE(fileExists(f.out));
+    const std::string out = readFile(f.out);
+
+    std::string records;
+    int32_t maxX = -2147483646, minX = 2147483646, maxY = -2147483646, minY = 2147483646;
+    int32_t maxZ = -10000000, minZ = 10000000;
+    uint32_t byReturn[8] = {};
+    for (size_t i : ref.selected) {
+        records += input.substr(offset + i * len, len);
+        const Point &p = s.points[i];
+        maxX = std::max(maxX, p.x), minX = std::min(minX, p.x);
+        maxY = std::max(maxY, p.y), minY = std::min(minY, p.y);
+        maxZ = std::max(maxZ, p.z), minZ = std::min(minZ, p.z);
+        ++byReturn[p.returnByte & 7];
+    }
+    ASSERT_EQ(out.size(), offset + records.size());
+    EXPECT_TRUE(out.compare(offset, std::string::npos, records) == 0) << "output records differ";
+
+    for (size_t k = 0; k < 227; ++k) {
+        if (!inRefreshedField(k)) {
+            ASSERT_EQ(out[k], input[k]) << "header byte " << k;
+        }
+    }
+    EXPECT_EQ(getLE<uint32_t>(out, 107), ref.selected.size());
+    for (size_t r = 0; r < 5; ++r)
+        EXPECT_EQ(getLE<uint32_t>(out, 111 + 4 * r), byReturn[r + 1]) << "return " << r + 1;
+    const double *sc = s.spec.scale, *of = s.spec.offset;
+    EXPECT_EQ(getLE<double>(out, 179), maxX * sc[0] + of[0]);
+    EXPECT_EQ(getLE<double>(out, 187), minX * sc[0] + of[0]);
+    EXPECT_EQ(getLE<double>(out, 195), maxY * sc[1] + of[1]);
+    EXPECT_EQ(getLE<double>(out, 203), minY * sc[1] + of[1]);
+    EXPECT_EQ(getLE<double>(out, 211), maxZ * sc[2] + of[2]);
+    EXPECT_EQ(getLE<double>(out, 219), minZ * sc[2] + of[2]);
+}
+
+std::string describe(size_t index, uint64_t seed, const Survey &s)
+{
+    return "case " + std::to_string(index) + " (seed " + std::to_string(seed) + "): LAS 1." +
+           std::to_string(s.spec.versionMinor) + " format " + std::to_string(s.spec.format) + ", " +
+           std::to_string(s.points.size()) + " points, " + std::to_string(s.grid.rows) + "x" +
+           std::to_string(s.grid.cols) + (s.grid.binary ? " .flt" : " .asc") + ", limits " + s.low + " " + s.high;
+}
+
+// The real executable: a few hundred surveys of many points each.
+TEST(SelectionProperty, ExecutableMatchesReference)
+{
+    constexpr size_t kCases = 200;
+    TempDir dir;
+    for (size_t k = 0; k < kCases; ++k) {
+        const uint64_t seed = baseSeed() * 1000003u + k;
+        Generator gen(seed);
+        const Survey s = gen.survey(200, 2500);
+        SCOPED_TRACE(describe(k, seed, s));
+        const std::string input = buildLas(s.spec, s.points);
+        const Files f = writeSurvey(dir, s, input);
+        const RunResult r = runMorvane({f.raster, f.in, f.out, s.low, s.high}, dir.path());
+        EXPECT_EQ(r.err, "");
+        checkRun(s, input, f, r.status == 255 ? -1 : r.status, r.out);
+        std::remove(f.out.c_str());
+        if (HasFailure())
+            break;
+    }
+}
+
+// The console of one in-process run, as fd 1 receives it.
+class StdoutToFile {
+public:
+    explicit StdoutToFile(const std::string &path)
+    {
+        std::fflush(stdout);
+        saved_ = ::dup(1);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 1);
+        ::close(fd);
+    }
+    ~StdoutToFile()
+    {
+        std::fflush(stdout);
+        ::dup2(saved_, 1);
+        ::close(saved_);
+    }
+    StdoutToFile(const StdoutToFile &) = delete;
+    StdoutToFile &operator=(const StdoutToFile &) = delete;
+
+private:
+    int saved_;
+};
+
+// The same run in this process (morvaneMain is main's whole run): thousands
+// of smaller surveys. Only valid inputs reach it, so no run ends the process.
+TEST(SelectionProperty, InProcessRunMatchesReference)
+{
+    constexpr size_t kCases = 2000;
+    TempDir dir;
+    const std::string consolePath = dir / "console.txt";
+    for (size_t k = 0; k < kCases; ++k) {
+        const uint64_t seed = baseSeed() * 7919u + 0x9e3779b9u + k;
+        Generator gen(seed);
+        const Survey s = gen.survey(0, 120);
+        SCOPED_TRACE(describe(k, seed, s));
+        const std::string input = buildLas(s.spec, s.points);
+        const Files f = writeSurvey(dir, s, input);
+        std::vector<std::string> args = {"Morvane", f.raster, f.in, f.out, s.low, s.high};
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        _flagASCII = -1;
+        _flagFLOAT = -1;
+        int status;
+        {
+            StdoutToFile capture(consolePath);
+            status = morvaneMain(static_cast<int>(args.size()), argv.data());
+        }
+        checkRun(s, input, f, status, readFile(consolePath));
+        std::remove(f.out.c_str());
+        if (HasFailure())
+            break;
+    }
+}
+
+}  // namespace
