@@ -76,18 +76,18 @@ TEST(UpdateHeader, RecountsEveryFormat)
     const std::string path = dir / "out.las";
     for (uint8_t format = 0; format < 4; ++format) {
         SCOPED_TRACE(int(format));
-        LasSpec spec;
-        spec.format = format;
-        spec.scale[0] = 0.001;
-        spec.offset[0] = 500000.0;
-        spec.offset[2] = -12.5;
-        spec.vlrBytes = buildVlr("LASF_Projection", 34735, std::string(16, 'k'));
-        spec.numberOfVlrs = 1;
-        spec.declaredCount = 77;  // stale: the refresh counts the records
+        LasSpec layout;
+        layout.format = format;
+        layout.scale[0] = 0.001;
+        layout.offset[0] = 500000.0;
+        layout.offset[2] = -12.5;
+        layout.vlrBytes = buildVlr("LASF_Projection", 34735, std::string(16, 'k'));
+        layout.numberOfVlrs = 1;
+        layout.declaredCount = 77;  // stale: the refresh counts the records
         const std::vector<Point> points = {
             {10, -20, 30, 1}, {-5, 40, 25000000, 2}, {7, 7, -30000000, 0}, {INT32_MAX, INT32_MIN, 5, 6},
             {0, 0, 0, 7}, {3, 3, 3, 5 | (5 << 3)}, {4, 4, 4, 3 | 0xF8}, {1, 2, 3, 4}};
-        const std::string before = buildLas(spec, points);
+        const std::string before = buildLas(layout, points);
         writeFile(path, before);
         EXPECT_EQ(refresh(path), "\rHeader of file " + path + " has been updated    ");
         expectHeader(before, readFile(path), expectedFor(points));
@@ -107,10 +107,10 @@ TEST(UpdateHeader, StreamsAcrossBlocksAndIgnoresATrailingPartialRecord)
         p.z = coord(rng) / 10;
         p.returnByte = static_cast<uint8_t>(rng() & 0xFF);
     }
-    LasSpec spec;
-    spec.format = 3;
-    spec.scale[1] = 0.25;
-    const std::string records = buildLas(spec, points);
+    LasSpec layout;
+    layout.format = 3;
+    layout.scale[1] = 0.25;
+    const std::string records = buildLas(layout, points);
     const std::string before = records + std::string(33, '\x7f');
     TempDir dir;
     const std::string path = dir / "big.las";
@@ -121,12 +121,12 @@ TEST(UpdateHeader, StreamsAcrossBlocksAndIgnoresATrailingPartialRecord)
 
 TEST(UpdateHeader, EmptyFileKeepsTheStartValues)
 {
-    LasSpec spec;
-    spec.format = 0;
-    spec.scale[0] = 0.5;
-    spec.offset[0] = 100.0;
-    spec.declaredCount = 12;
-    const std::string before = buildLas(spec, {});
+    LasSpec layout;
+    layout.format = 0;
+    layout.scale[0] = 0.5;
+    layout.offset[0] = 100.0;
+    layout.declaredCount = 12;
+    const std::string before = buildLas(layout, {});
     TempDir dir;
     const std::string path = dir / "empty.las";
     writeFile(path, before);
@@ -138,9 +138,9 @@ TEST(UpdateHeader, EmptyFileKeepsTheStartValues)
 
 TEST(UpdateHeader, HighZKeepsTheZStartValue)
 {
-    LasSpec spec;
+    LasSpec layout;
     const std::vector<Point> points = {{1, 1, 20000000, 1}, {2, 2, 10000001, 1}};
-    const std::string before = buildLas(spec, points);
+    const std::string before = buildLas(layout, points);
     TempDir dir;
     const std::string path = dir / "high.las";
     writeFile(path, before);
@@ -153,12 +153,12 @@ TEST(UpdateHeader, HighZKeepsTheZStartValue)
 TEST(UpdateHeader, TypeZeroUsesTheDeclaredRecordLength)
 {
     // A 1.0 file declaring format 3: the records are as long as the header says.
-    LasSpec spec;
-    spec.versionMinor = 0;
-    spec.format = 3;
-    spec.recordLength = 34;
+    LasSpec layout;
+    layout.versionMinor = 0;
+    layout.format = 3;
+    layout.recordLength = 34;
     const std::vector<Point> points = {{5, 6, 7, 1}, {-5, -6, -7, 2}, {9, 9, 9, 2}};
-    const std::string before = buildLas(spec, points);
+    const std::string before = buildLas(layout, points);
     TempDir dir;
     const std::string path = dir / "old.las";
     writeFile(path, before);

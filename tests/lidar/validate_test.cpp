@@ -16,11 +16,11 @@ namespace {
 
 std::string lasHeaderBytes(uint8_t major, uint8_t minor, uint8_t format, uint16_t length)
 {
-    LasSpec spec;
-    spec.versionMinor = minor;
-    spec.format = format;
-    spec.recordLength = length;
-    std::string h = buildHeader(spec, 0);
+    LasSpec layout;
+    layout.versionMinor = minor;
+    layout.format = format;
+    layout.recordLength = length;
+    std::string h = buildHeader(layout, 0);
     h[24] = static_cast<char>(major);
     return h;
 }

@@ -156,7 +156,7 @@ std::vector<Point> basePoints()
     return points;
 }
 
-std::string baseLas(const LasSpec &spec = LasSpec{}) { return buildLas(spec, basePoints()); }
+std::string baseLas(const LasSpec &layout = LasSpec{}) { return buildLas(layout, basePoints()); }
 
 struct Case {
     using Setup = std::function<void(const TempDir &, std::vector<std::string> &)>;
@@ -202,9 +202,9 @@ const std::vector<Case> &failureCases()
 {
     static const std::vector<Case> cases = [] {
         std::vector<Case> c;
-        auto truncatedInput = [](size_t keep, LasSpec spec) {
-            return [keep, spec](const TempDir &d, std::vector<std::string> &) {
-                writeFile(d / "in.las", baseLas(spec).substr(0, keep));
+        auto truncatedInput = [](size_t keep, LasSpec layout) {
+            return [keep, layout](const TempDir &d, std::vector<std::string> &) {
+                writeFile(d / "in.las", baseLas(layout).substr(0, keep));
             };
         };
         auto cellSize = [](std::string cell, bool binary) {

@@ -115,11 +115,11 @@ TEST_P(AcceptedRaster, PointsFallInTheCellsTheGridWasMadeWith)
     copyFixture(a.file, dir);
     const Georef &g = a.geographic ? kGeographic : kProjected;
     const std::vector<Probe> ps = probes(g, a.nodataDeclared);
-    LasSpec spec;
-    spec.scale[0] = spec.scale[1] = g.xyScale;
-    spec.scale[2] = 0.001;
-    spec.offset[0] = g.xOffset;
-    spec.offset[1] = g.yOffset;
+    LasSpec layout;
+    layout.scale[0] = layout.scale[1] = g.xyScale;
+    layout.scale[2] = 0.001;
+    layout.offset[0] = g.xOffset;
+    layout.offset[1] = g.yOffset;
     std::vector<Point> points;
     size_t counts[4] = {};
     std::set<std::tuple<int32_t, int32_t, int32_t>> keptXyz;
@@ -129,7 +129,7 @@ TEST_P(AcceptedRaster, PointsFallInTheCellsTheGridWasMadeWith)
         if (p.expect == Probe::Kept)
             keptXyz.insert({p.point.x, p.point.y, p.point.z});
     }
-    writeFile(dir / "in.las", buildLas(spec, points));
+    writeFile(dir / "in.las", buildLas(layout, points));
 
     const RunResult r = runMorvane({a.file, "in.las", "out.las", "0.5", "1.5"}, dir.path());
     ASSERT_EQ(r.status, 0) << r.out;

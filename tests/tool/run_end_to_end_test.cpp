@@ -114,7 +114,7 @@ Expectation expect(const Grid &g, const LasSpec &s, const std::vector<Point> &po
 struct Scenario {
     TempDir dir;
     Grid grid;
-    LasSpec spec;
+    LasSpec layout;
     std::vector<Point> points;
     RasterKind kind = RasterKind::Ascii;
 
@@ -128,7 +128,7 @@ struct Scenario {
             writeFile(dir / "dem.flt", floatGrid(grid.northFirst()));
             writeFile(dir / "dem.hdr", grid.headerText());
         }
-        writeFile(dir / "in.las", buildLas(spec, points));
+        writeFile(dir / "in.las", buildLas(layout, points));
     }
 
     RunResult run(const std::string &low, const std::string &high, const std::string &out = "out.las") const
@@ -154,13 +154,13 @@ struct Scenario {
 void threeByTwo(Scenario &s)
 {
     s.grid.south = {5, 6, 3, 4, 1, 2};  // file rows "1 2" / "3 4" / "5 6", north first
-    s.spec.format = 1;
-    s.spec.scale[0] = s.spec.scale[1] = s.spec.scale[2] = 0.01;
-    s.spec.offset[0] = 100.0;
-    s.spec.offset[1] = 200.0;
-    s.spec.vlrBytes = buildVlr("LASF_Projection", 34735, std::string(24, '\x11')) +
+    s.layout.format = 1;
+    s.layout.scale[0] = s.layout.scale[1] = s.layout.scale[2] = 0.01;
+    s.layout.offset[0] = 100.0;
+    s.layout.offset[1] = 200.0;
+    s.layout.vlrBytes = buildVlr("LASF_Projection", 34735, std::string(24, '\x11')) +
                       buildVlr("LASF_Projection", 34737, "WGS 84 / UTM zone 33N|");
-    s.spec.numberOfVlrs = 2;
+    s.layout.numberOfVlrs = 2;
 }
 
 TEST(EndToEnd, SelectsAgainstTheCellUnderEachPointWithExactConsoleAndBytes)
@@ -185,7 +185,7 @@ TEST(EndToEnd, SelectsAgainstTheCellUnderEachPointWithExactConsoleAndBytes)
             {1000, 2000, 50, 1},       // row 2 col 1 (value 2), z = 0.5 → not selected
         };
         const double low = 1, high = 3;
-        const Expectation e = expect(s.grid, s.spec, s.points, low, high);
+        const Expectation e = expect(s.grid, s.layout, s.points, low, high);
         ASSERT_EQ(e.counts[2], 5u);
         const RunResult r = s.run("1", "3");
         EXPECT_EQ(r.status, 0);
@@ -209,7 +209,7 @@ TEST(EndToEnd, NodataCellsAndNegativeLimits)
         {1500, 1500, 0, 1},     // NODATA
     };
     const double low = -2, high = 1.5;
-    const Expectation e = expect(s.grid, s.spec, s.points, low, high);
+    const Expectation e = expect(s.grid, s.layout, s.points, low, high);
     ASSERT_EQ(e.counts[1], 2u);
     const RunResult r = s.run("-2", "1.5");
     EXPECT_EQ(r.status, 0);
@@ -224,11 +224,11 @@ TEST(EndToEnd, EveryVersionAndFormat)
             SCOPED_TRACE(std::to_string(minor) + "/" + std::to_string(format));
             Scenario s;
         threeByTwo(s);
-            s.spec.versionMinor = minor;
-            s.spec.format = format;
+            s.layout.versionMinor = minor;
+            s.layout.format = format;
             for (int i = 0; i < 40; ++i)
                 s.points.push_back({i * 50, i * 70, 100 * (i % 9), static_cast<uint8_t>(1 + i % 7)});
-            const Expectation e = expect(s.grid, s.spec, s.points, 0, 3);
+            const Expectation e = expect(s.grid, s.layout, s.points, 0, 3);
             const RunResult r = s.run("0", "3");
             EXPECT_EQ(r.status, 0);
             EXPECT_EQ(maskTiming(r.out), s.transcript(0, 3, e));
@@ -245,7 +245,7 @@ TEST(EndToEnd, ProgressLinesFollowThePointCount)
         threeByTwo(s);
         for (int i = 0; i < n; ++i)
             s.points.push_back({(i * 37) % 2000, (i * 53) % 3000, (i * 11) % 900, 1});
-        const Expectation e = expect(s.grid, s.spec, s.points, 0, 5);
+        const Expectation e = expect(s.grid, s.layout, s.points, 0, 5);
         const RunResult r = s.run("0", "5");
         EXPECT_EQ(maskTiming(r.out), s.transcript(0, 5, e));
         EXPECT_EQ(r.status, e.counts[2] ? 0 : 1);
@@ -268,9 +268,9 @@ TEST(EndToEnd, RasterProgressFollowsTheRowCount)
             s.grid.cell = 1.0f;
             s.grid.south.assign(static_cast<size_t>(rows * 3), 7.25f);
             s.points = {{1, 1, 725, 1}};
-            s.spec.offset[0] = 100.0;
-            s.spec.offset[1] = 200.0;
-            const Expectation e = expect(s.grid, s.spec, s.points, -1, 1);
+            s.layout.offset[0] = 100.0;
+            s.layout.offset[1] = 200.0;
+            const Expectation e = expect(s.grid, s.layout, s.points, -1, 1);
             const RunResult r = s.run("-1", "1");
             EXPECT_EQ(r.status, 0);
             EXPECT_EQ(maskTiming(r.out), s.transcript(-1, 1, e));
@@ -290,7 +290,7 @@ TEST(EndToEnd, NoSelectionErasesTheOutput)
         threeByTwo(s);
     s.points = {{1, 1, 100000, 1}, {-5, -5, 0, 1}};
     writeFile(s.dir / "out.las", "an older output");
-    const Expectation e = expect(s.grid, s.spec, s.points, 0, 1);
+    const Expectation e = expect(s.grid, s.layout, s.points, 0, 1);
     const RunResult r = s.run("0", "1");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(maskTiming(r.out), s.transcript(0, 1, e));
@@ -301,7 +301,7 @@ TEST(EndToEnd, EmptyInputPrintsZeroPercentages)
 {
     Scenario s;
         threeByTwo(s);
-    const Expectation e = expect(s.grid, s.spec, s.points, 0, 1);
+    const Expectation e = expect(s.grid, s.layout, s.points, 0, 1);
     const RunResult r = s.run("0", "1");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(maskTiming(r.out), s.transcript(0, 1, e));
@@ -314,7 +314,7 @@ TEST(EndToEnd, TxtOutputIsWrittenThenRefusedByTheRefresh)
     Scenario s;
         threeByTwo(s);
     s.points = {{1, 1, 600, 1}, {1, 1, 9000, 1}};
-    const Expectation e = expect(s.grid, s.spec, s.points, 0, 3);
+    const Expectation e = expect(s.grid, s.layout, s.points, 0, 3);
     const RunResult r = s.run("0", "3", "out.txt");
     EXPECT_EQ(r.status, 255);
     const std::string before = bannerText() +
@@ -324,8 +324,8 @@ TEST(EndToEnd, TxtOutputIsWrittenThenRefusedByTheRefresh)
                                "... updating out.txt header\r\nFile extension of out.txt is not .las\n";
     EXPECT_EQ(r.out, before);
     // Records written, header as the input had it.
-    const std::string input = buildLas(s.spec, s.points);
-    EXPECT_EQ(readFile(s.dir / "out.txt"), input.substr(0, 227) + s.spec.vlrBytes + input.substr(227 + s.spec.vlrBytes.size(), 28));
+    const std::string input = buildLas(s.layout, s.points);
+    EXPECT_EQ(readFile(s.dir / "out.txt"), input.substr(0, 227) + s.layout.vlrBytes + input.substr(227 + s.layout.vlrBytes.size(), 28));
     (void)e;
 }
 

@@ -36,7 +36,7 @@ std::string preamble(const std::string &raster = "dem.asc")
 struct Refusal {
     const char *label;
     std::string grid;
-    LasSpec spec;
+    LasSpec layout;
     std::vector<Point> points;
     std::string expectedOut;  // whole stdout
 };
@@ -85,7 +85,7 @@ TEST(RunSafety, RefusesBeforeCreatingTheOutput)
         SCOPED_TRACE(c.label);
         TempDir dir;
         writeFile(dir / "dem.asc", c.grid);
-        const std::string input = buildLas(c.spec, c.points);
+        const std::string input = buildLas(c.layout, c.points);
         writeFile(dir / "in.las", input);
         const RunResult r = runMorvane({"dem.asc", "in.las", "out.las", "0", "3"}, dir.path());
         EXPECT_EQ(r.status, 255);
@@ -126,9 +126,9 @@ TEST(RunSafety, FractionalNodataIsReadWhole)
     writeFile(dir / "dem.asc",
               "ncols 2\nnrows 3\nxllcorner 100\nyllcorner 200\ncellsize 10\nNODATA_value -3.4028234663852886e+38\n"
               "1 -3.4028234663852886e+38\n3 4\n5 6\n");
-    LasSpec spec = baseSpec();
+    LasSpec layout = baseSpec();
     const std::vector<Point> points = {{1, 2001, 200, 1}, {1001, 2001, 200, 1}, {1, 1, 600, 1}};
-    writeFile(dir / "in.las", buildLas(spec, points));
+    writeFile(dir / "in.las", buildLas(layout, points));
     const RunResult r = runMorvane({"dem.asc", "in.las", "out.las", "0", "3"}, dir.path());
     EXPECT_EQ(r.status, 0);
     const float nodata = -3.4028234663852886e+38f;
@@ -160,8 +160,8 @@ TEST(RunSafety, QuotientsBeyondTheGridNeverWrapIntoIt)
     wrap.scale[1] = 42949672960.0;  // 2^32 cells of 10 per unit
     LasSpec infinite = baseSpec();
     infinite.scale[0] = INFINITY;
-    for (const LasSpec &spec : {wrap, infinite}) {
-        writeFile(dir / "in.las", buildLas(spec, {{1, 1, 600, 1}, {0, 1, 600, 1}}));
+    for (const LasSpec &layout : {wrap, infinite}) {
+        writeFile(dir / "in.las", buildLas(layout, {{1, 1, 600, 1}, {0, 1, 600, 1}}));
         const RunResult r = runMorvane({"dem.asc", "in.las", "out.las", "0", "3"}, dir.path());
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.out.find(tallyText(0, 0, 0, 2, 2)), std::string::npos) << r.out;
@@ -174,12 +174,12 @@ TEST(RunSafety, TypeZeroRecordsUseTheirDeclaredLength)
     // A 1.1 file declaring format 3 with 40-byte records passes through whole.
     TempDir dir;
     writeFile(dir / "dem.asc", kGrid);
-    LasSpec spec = baseSpec();
-    spec.versionMinor = 1;
-    spec.format = 3;
-    spec.recordLength = 40;
+    LasSpec layout = baseSpec();
+    layout.versionMinor = 1;
+    layout.format = 3;
+    layout.recordLength = 40;
     const std::vector<Point> points = {{1, 1, 600, 1}, {2, 2, 9000, 1}, {3, 3, 700, 2}};
-    const std::string input = buildLas(spec, points);
+    const std::string input = buildLas(layout, points);
     writeFile(dir / "in.las", input);
     const RunResult r = runMorvane({"dem.asc", "in.las", "out.las", "0", "3"}, dir.path());
     ASSERT_EQ(r.status, 0) << r.out;
@@ -196,9 +196,9 @@ TEST(RunSafety, CountsAbove31BitsPrintUnsigned)
 {
     TempDir dir;
     writeFile(dir / "dem.asc", kGrid);
-    LasSpec spec = baseSpec();
-    spec.declaredCount = 2147483648LL;
-    writeFile(dir / "in.las", buildLas(spec, {{1, 1, 600, 1}}));
+    LasSpec layout = baseSpec();
+    layout.declaredCount = 2147483648LL;
+    writeFile(dir / "in.las", buildLas(layout, {{1, 1, 600, 1}}));
     const RunResult r = runMorvane({"dem.asc", "in.las", "out.las", "0", "3"}, dir.path());
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, preamble() + filesText("in.las", "out.las", 2147483648u) +

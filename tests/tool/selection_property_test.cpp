@@ -84,7 +84,7 @@ struct Grid {
 };
 
 struct Survey {
-    LasSpec spec;
+    LasSpec layout;
     std::vector<Point> points;
     Grid grid;
     std::string low, high;
@@ -109,15 +109,15 @@ public:
         // Dyadic scales, corners and cell sizes put points exactly on cell
         // edges and elevations exactly on the window's ends.
         const bool exact = chance(0.4);
-        s.spec.versionMinor = static_cast<uint8_t>(integer(0, 2));
-        s.spec.format = static_cast<uint8_t>(integer(0, 3));
+        s.layout.versionMinor = static_cast<uint8_t>(integer(0, 2));
+        s.layout.format = static_cast<uint8_t>(integer(0, 3));
         for (int a = 0; a < 3; ++a) {
-            s.spec.scale[a] = exact ? pick({0.25, 0.5, 1.0, 0.125}) : pick({0.001, 0.01, 0.1, real(1e-4, 2.0)});
-            s.spec.offset[a] = chance(0.4) ? 0.0 : exact ? std::round(real(-1e5, 1e5)) : real(-1e5, 1e5);
+            s.layout.scale[a] = exact ? pick({0.25, 0.5, 1.0, 0.125}) : pick({0.001, 0.01, 0.1, real(1e-4, 2.0)});
+            s.layout.offset[a] = chance(0.4) ? 0.0 : exact ? std::round(real(-1e5, 1e5)) : real(-1e5, 1e5);
         }
         if (chance(0.2)) {
-            s.spec.vlrBytes = buildVlr("random", static_cast<uint16_t>(integer(0, 65535)), std::string(static_cast<size_t>(integer(0, 40)), 'p'));
-            s.spec.numberOfVlrs = 1;
+            s.layout.vlrBytes = buildVlr("random", static_cast<uint16_t>(integer(0, 65535)), std::string(static_cast<size_t>(integer(0, 40)), 'p'));
+            s.layout.numberOfVlrs = 1;
         }
 
         Grid &g = s.grid;
@@ -183,8 +183,8 @@ private:
         const double cx = cellCoordinate(g.cols), cy = cellCoordinate(g.rows);
         const double x = double(g.minx) + cx * double(g.cell);
         const double y = double(g.miny) + cy * double(g.cell);
-        p.x = clampToInt32((x - s.spec.offset[0]) / s.spec.scale[0]);
-        p.y = clampToInt32((y - s.spec.offset[1]) / s.spec.scale[1]);
+        p.x = clampToInt32((x - s.layout.offset[0]) / s.layout.scale[0]);
+        p.y = clampToInt32((y - s.layout.offset[1]) / s.layout.scale[1]);
 
         // Elevation near the window over the cell the point aims at.
         const int r = std::clamp(static_cast<int>(std::floor(cy)), 0, g.rows - 1);
@@ -192,7 +192,7 @@ private:
         double v = g.at(r, c);
         if (!std::isfinite(v))
             v = 0;
-        const double zs = s.spec.scale[2];
+        const double zs = s.layout.scale[2];
         double z;
         switch (integer(0, 5)) {
         case 0: z = v + low; break;
@@ -201,7 +201,7 @@ private:
         case 3: z = v + high + zs; break;
         default: z = real(v + low - 5, v + high + 5); break;
         }
-        p.z = clampToInt32((z - s.spec.offset[2]) / zs);
+        p.z = clampToInt32((z - s.layout.offset[2]) / zs);
         return p;
     }
 
@@ -232,8 +232,8 @@ Reference reference(const Survey &s)
     Reference ref;
     for (size_t i = 0; i < s.points.size(); ++i) {
         const Point &p = s.points[i];
-        const double row = std::floor((p.y * s.spec.scale[1] + s.spec.offset[1] - double(g.miny)) / double(g.cell));
-        const double col = std::floor((p.x * s.spec.scale[0] + s.spec.offset[0] - double(g.minx)) / double(g.cell));
+        const double row = std::floor((p.y * s.layout.scale[1] + s.layout.offset[1] - double(g.miny)) / double(g.cell));
+        const double col = std::floor((p.x * s.layout.scale[0] + s.layout.offset[0] - double(g.minx)) / double(g.cell));
         if (!(0 <= row && row < g.rows && 0 <= col && col < g.cols)) {
             ++ref.tally.outside;
             continue;
@@ -243,7 +243,7 @@ Reference reference(const Survey &s)
             ++ref.tally.nodata;
             continue;
         }
-        const double z = p.z * s.spec.scale[2] + s.spec.offset[2];
+        const double z = p.z * s.layout.scale[2] + s.layout.offset[2];
         if (z >= double(v) + low && z <= double(v) + high) {
             ++ref.tally.meet;
             ref.selected.push_back(i);
@@ -306,8 +306,8 @@ void checkRun(const Survey &s, const std::string &input, const Files &f, int sta
 {
     const Reference ref = reference(s);
     const auto n = static_cast<uint32_t>(s.points.size());
-    const uint16_t len = formatLength(s.spec.format);
-    const size_t offset = 227 + s.spec.vlrBytes.size();
+    const uint16_t len = formatLength(s.layout.format);
+    const size_t offset = 227 + s.layout.vlrBytes.size();
 
     bool percentagesOk = false;
     const Tally printed = consoleTally(console, n, percentagesOk);
@@ -348,7 +348,7 @@ void checkRun(const Survey &s, const std::string &input, const Files &f, int sta
     EXPECT_EQ(getLE<uint32_t>(out, 107), ref.selected.size());
     for (size_t r = 0; r < 5; ++r)
         EXPECT_EQ(getLE<uint32_t>(out, 111 + 4 * r), byReturn[r + 1]) << "return " << r + 1;
-    const double *sc = s.spec.scale, *of = s.spec.offset;
+    const double *sc = s.layout.scale, *of = s.layout.offset;
     EXPECT_EQ(getLE<double>(out, 179), maxX * sc[0] + of[0]);
     EXPECT_EQ(getLE<double>(out, 187), minX * sc[0] + of[0]);
     EXPECT_EQ(getLE<double>(out, 195), maxY * sc[1] + of[1]);
@@ -360,7 +360,7 @@ void checkRun(const Survey &s, const std::string &input, const Files &f, int sta
 std::string describe(size_t index, uint64_t seed, const Survey &s)
 {
     return "case " + std::to_string(index) + " (seed " + std::to_string(seed) + "): LAS 1." +
-           std::to_string(s.spec.versionMinor) + " format " + std::to_string(s.spec.format) + ", " +
+           std::to_string(s.layout.versionMinor) + " format " + std::to_string(s.layout.format) + ", " +
            std::to_string(s.points.size()) + " points, " + std::to_string(s.grid.rows) + "x" +
            std::to_string(s.grid.cols) + (s.grid.binary ? " .flt" : " .asc") + ", limits " + s.low + " " + s.high;
 }
@@ -375,7 +375,7 @@ TEST(SelectionProperty, ExecutableMatchesReference)
         Generator gen(seed);
         const Survey s = gen.survey(200, 2500);
         SCOPED_TRACE(describe(k, seed, s));
-        const std::string input = buildLas(s.spec, s.points);
+        const std::string input = buildLas(s.layout, s.points);
         const Files f = writeSurvey(dir, s, input);
         const RunResult r = runMorvane({f.raster, f.in, f.out, s.low, s.high}, dir.path());
         EXPECT_EQ(r.err, "");
@@ -422,7 +422,7 @@ TEST(SelectionProperty, InProcessRunMatchesReference)
         Generator gen(seed);
         const Survey s = gen.survey(0, 120);
         SCOPED_TRACE(describe(k, seed, s));
-        const std::string input = buildLas(s.spec, s.points);
+        const std::string input = buildLas(s.layout, s.points);
         const Files f = writeSurvey(dir, s, input);
         std::vector<std::string> args = {"Morvane", f.raster, f.in, f.out, s.low, s.high};
         std::vector<char *> argv;
