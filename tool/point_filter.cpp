@@ -52,9 +52,8 @@ inline void copyRecord(uint8_t *dst, const uint8_t *src)
         std::memcpy(dst + std::min(16 * i, Len - 16), &pieces[i], 16);
 }
 
-// Classifies count records and moves the selected ones, in order, to dst,
-// which is records itself or lies before them (a block compacted in place);
-// returns how many were selected. Len is the record length when known at
+// Classifies count records of a block and moves the selected ones, in
+// order, to its front (compacted in place); returns how many were selected. Len is the record length when known at
 // compile time (0: the run-time len), so that the copy of a record is a few
 // moves.
 //
@@ -63,7 +62,7 @@ inline void copyRecord(uint8_t *dst, const uint8_t *src)
 // floor(q) < n exactly when q < n, and for q >= 0 truncation is floor; NaN
 // fails every test. So q itself is tested and truncated.
 template <size_t Len>
-size_t selectRecords(uint8_t *dst, const uint8_t *records, size_t count, size_t len, const Classifier &classifier,
+size_t selectRecords(uint8_t *records, size_t count, size_t len, const Classifier &classifier,
                      Tally &tally)
 {
     // Local copies: the stores of records could otherwise alias them.
@@ -71,7 +70,7 @@ size_t selectRecords(uint8_t *dst, const uint8_t *records, size_t count, size_t 
     const float *const *const raster = _raster;
     if constexpr (Len != 0)
         len = Len;
-    uint8_t *kept = dst;
+    uint8_t *kept = records;
     uint32_t out = 0, onNodata = 0;
     for (size_t k = 0; k < count; ++k) {
         const uint8_t *rec = records + k * len;
@@ -104,18 +103,18 @@ size_t selectRecords(uint8_t *dst, const uint8_t *records, size_t count, size_t 
     }
     tally.out += out;
     tally.onNodata += onNodata;
-    return static_cast<size_t>(kept - dst) / len;
+    return static_cast<size_t>(kept - records) / len;
 }
 
-size_t selectPiece(uint8_t *dst, const uint8_t *records, size_t count, size_t len, const Classifier &c,
+size_t selectBlock(uint8_t *records, size_t count, size_t len, const Classifier &c,
                    Tally &tally)
 {
     switch (len) {
-    case 20: return selectRecords<20>(dst, records, count, len, c, tally);
-    case 26: return selectRecords<26>(dst, records, count, len, c, tally);
-    case 28: return selectRecords<28>(dst, records, count, len, c, tally);
-    case 34: return selectRecords<34>(dst, records, count, len, c, tally);
-    default: return selectRecords<0>(dst, records, count, len, c, tally);
+    case 20: return selectRecords<20>(records, count, len, c, tally);
+    case 26: return selectRecords<26>(records, count, len, c, tally);
+    case 28: return selectRecords<28>(records, count, len, c, tally);
+    case 34: return selectRecords<34>(records, count, len, c, tally);
+    default: return selectRecords<0>(records, count, len, c, tally);
     }
 }
 
@@ -142,7 +141,7 @@ FilterResult filterPoints(std::FILE *in, std::FILE *out, const LAS12Header &head
     while (done < n) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(perBlock, n - done));
         const size_t got = std::fread(block.data(), len, want, in);
-        const size_t kept = selectPiece(block.data(), block.data(), got, len, c, result.tally);
+        const size_t kept = selectBlock(block.data(), got, len, c, result.tally);
         // A block's progress lines, as a record-by-record loop prints them.
         for (; nextReport < done + got; nextReport += reportStep) {
             std::printf("... processing ... ( %u%% done )\r", static_cast<uint32_t>(nextReport / reportStep));
