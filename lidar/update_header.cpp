@@ -2,11 +2,13 @@
 // per-return counts and bounding box of its public header in place.
 #include "LiDAR.h"
 #include "file_handle.h"
+#include "header_refresh.h"
 #include "point_stats.h"
 #include "process_exit.h"
 
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -61,9 +63,20 @@ bool scanRecords(std::FILE *file, uint32_t offset, size_t recSize, lidar::PointS
     return std::ferror(file) == 0;
 }
 
-}  // namespace
+// Whole records from the offset to the end of the file, as the scan would
+// count them; -1 when the size cannot be known.
+int64_t recordsInFile(std::FILE *file, uint32_t offset, size_t recSize)
+{
+    struct stat st{};
+    if (::fstat(::fileno(file), &st) != 0 || st.st_size < offset)
+        return -1;
+    return (st.st_size - offset) / static_cast<int64_t>(recSize);
+}
 
-extern "C" void update_header(const char *filename)
+// The refresh itself. `written`, when given, holds the statistics of the
+// records as they were written; they are used when the file holds exactly
+// that many whole records, and the file is scanned otherwise.
+void refresh(const char *filename, const lidar::PointStats *written)
 {
     const int16_t lasType = check_las(filename);
     if (lasType < 0)
@@ -79,8 +92,11 @@ extern "C" void update_header(const char *filename)
 
     const size_t recSize = record_size(lasType, header, filename);
     lidar::PointStats stats;
-    if (!scanRecords(file.get(), header.OffsetToData, recSize, stats, filename))
+    if (written != nullptr && recordsInFile(file.get(), header.OffsetToData, recSize) == written->count) {
+        stats = *written;
+    } else if (!scanRecords(file.get(), header.OffsetToData, recSize, stats, filename)) {
         fail("\nFailed to read the point records of %s\n", filename);
+    }
 
     stats.apply(header);
     std::rewind(file.get());
@@ -88,4 +104,16 @@ extern "C" void update_header(const char *filename)
         fail("\nFailed to rewrite the header of %s\n", filename);
 
     std::printf("\rHeader of file %s has been updated    ", filename);
+}
+
+}  // namespace
+
+extern "C" void update_header(const char *filename)
+{
+    refresh(filename, nullptr);
+}
+
+void lidar::update_header_written(const char *filename, const PointStats &written)
+{
+    refresh(filename, &written);
 }

@@ -149,6 +149,7 @@ FilterResult filterPoints(std::FILE *in, std::FILE *out, const LAS12Header &head
         }
         done += got;
         result.tally.in += static_cast<uint32_t>(kept);
+        result.written.add(block.data(), kept, len);
         if (kept != 0 && std::fwrite(block.data(), len, kept, out) != kept) {
             result.status = FilterStatus::WriteError;
             break;

@@ -4,6 +4,7 @@
 #define MORVANE_POINT_FILTER_H
 
 #include "LiDAR.h"
+#include "point_stats.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +21,7 @@ struct FilterResult {
     FilterStatus status = FilterStatus::Ok;
     uint32_t recordsRead = 0;
     Tally tally;
+    lidar::PointStats written;  // header statistics of the records written
 };
 
 // Both files are positioned at the first point record. Prints the progress

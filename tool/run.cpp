@@ -3,6 +3,7 @@
 
 #include "LiDAR.h"
 #include "file_handle.h"
+#include "header_refresh.h"
 #include "point_filter.h"
 #include "process_exit.h"
 #include "raster.h"
@@ -244,7 +245,7 @@ int morvaneMain(int argc, char **argv)
     if (t.in != 0) {
         out.keep();
         std::printf("... updating %s header\r", argv[3]);
-        update_header(argv[3]);
+        lidar::update_header_written(argv[3], run.written);
         std::printf("\n\nCompleted in %.3f seconds\n", secondsSince(cstart));
         return 0;
     }
