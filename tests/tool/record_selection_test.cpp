@@ -1,0 +1,201 @@
+// The vector kernel against the portable one: same records kept, in the
+// same order, and the same tally, bit for bit, on blocks built to hit what
+// the vector kernel does differently: the inverse of the cell size standing
+// in for a division (points exactly on, and a hair either side of, cell
+// borders), lanes outside the grid, NODATA and NaN cells, NaN and infinite
+// coordinates, and block lengths that leave a partial group of eight.
+#include "raster.h"
+#include "record_selection.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// A grid installed as the process-wide raster for the life of the object.
+class InstalledGrid {
+public:
+    InstalledGrid(int32_t rows, int32_t cols, float minx, float miny, float cellsize, float nodata,
+                  std::mt19937 &rng)
+        : cells_(static_cast<size_t>(rows) * static_cast<size_t>(cols)), rowStarts_(static_cast<size_t>(rows))
+    {
+        std::uniform_real_distribution<float> height(-5.0f, 5.0f);
+        for (float &v : cells_) {
+            const uint32_t kind = rng() % 16;
+            v = kind == 0 ? nodata : kind == 1 ? std::numeric_limits<float>::quiet_NaN() : height(rng);
+        }
+        for (size_t r = 0; r < rowStarts_.size(); ++r)
+            rowStarts_[r] = cells_.data() + r * static_cast<size_t>(cols);
+        _raster = rowStarts_.data();
+        _nRows = rows;
+        _nCols = cols;
+        _minx = minx;
+        _miny = miny;
+        _cellsize = cellsize;
+        _NODATAval = nodata;
+    }
+    ~InstalledGrid() { _raster = nullptr; }
+    InstalledGrid(const InstalledGrid &) = delete;
+    InstalledGrid &operator=(const InstalledGrid &) = delete;
+
+private:
+    std::vector<float> cells_;
+    std::vector<float *> rowStarts_;
+};
+
+struct Case {
+    const char *label;
+    float cellsize;
+    double scale;   // X and Y scale factor
+    double offset;  // added to X and Y before the corner is taken off
+};
+
+// Raw coordinates that land exactly on a cell border, one raw unit either
+// side of it, anywhere in or around the grid, or far outside it.
+int32_t rawCoordinate(std::mt19937 &rng, const Case &c, float corner, int32_t cells)
+{
+    const double cellsize = c.cellsize;
+    const auto toRaw = [&](double world) {
+        const double raw = std::nearbyint((world - c.offset) / c.scale);
+        return static_cast<int32_t>(std::fmax(-2e9, std::fmin(2e9, raw)));
+    };
+    std::uniform_int_distribution<int32_t> border(-2, cells + 2);
+    switch (rng() % 5) {
+    case 0: return toRaw(corner + border(rng) * cellsize);
+    case 1: return toRaw(corner + border(rng) * cellsize) + static_cast<int32_t>(rng() % 3) - 1;
+    case 2: return static_cast<int32_t>(rng());
+    default: {
+        std::uniform_real_distribution<double> anywhere(-1.5, cells + 1.5);
+        return toRaw(corner + anywhere(rng) * cellsize);
+    }
+    }
+}
+
+std::vector<uint8_t> makeRecords(std::mt19937 &rng, const Case &c, size_t count, size_t len, int32_t rows,
+                                 int32_t cols)
+{
+    std::vector<uint8_t> records(count * len);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (uint8_t &b : records)
+        b = static_cast<uint8_t>(byte(rng));
+    std::uniform_int_distribution<int32_t> z(-700, 700);  // within the cells' heights, in centimetres
+    for (size_t k = 0; k < count; ++k) {
+        uint8_t *rec = records.data() + k * len;
+        const int32_t xyz[3] = {rawCoordinate(rng, c, 1000.0f, cols), rawCoordinate(rng, c, 2000.0f, rows), z(rng)};
+        std::memcpy(rec, xyz, sizeof xyz);
+    }
+    return records;
+}
+
+LAS12Header headerFor(const Case &c)
+{
+    LAS12Header h{};
+    h.XScaleFactor = c.scale;
+    h.YScaleFactor = c.scale;
+    h.ZScaleFactor = 0.01;
+    h.XOffset = c.offset;
+    h.YOffset = c.offset;
+    h.ZOffset = 0.0;
+    return h;
+}
+
+TEST(RecordSelection, VectorKernelMatchesThePortableOne)
+{
+    if (!vectorKernelAvailable())
+        GTEST_SKIP() << "this processor has no AVX-512";
+    const Case cases[] = {
+        {"power-of-two cell, exact inverse", 1.0f, 0.01, 0.0},
+        {"half-metre cell", 0.5f, 0.001, 500.0},
+        {"three-metre cell", 3.0f, 0.01, 0.0},
+        {"decimetre cell", 0.1f, 0.001, 0.0},
+        {"cell of 2.5", 2.5f, 0.01, -250.0},
+        {"cell of 0.7, fine scale", 0.7f, 0.0001, 1000.0},
+        {"tiny cell", 1e-3f, 1e-6, 1000.0},
+        {"huge cell", 3e6f, 0.01, 0.0},
+        {"cell of 30, coarse scale", 30.0f, 1.0, 0.0},
+        {"NaN offset", 1.5f, 0.01, kNaN},
+        {"infinite offset", 1.5f, 0.01, kInf},
+        {"NaN scale", 1.5f, kNaN, 0.0},
+    };
+    const size_t lengths[] = {20, 26, 28, 34};
+    const size_t counts[] = {1, 7, 8, 9, 63, 1000, 4099};
+    std::mt19937 rng(20261208);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        const int32_t rows = 1 + static_cast<int32_t>(rng() % 40), cols = 1 + static_cast<int32_t>(rng() % 40);
+        const InstalledGrid grid(rows, cols, 1000.0f, 2000.0f, c.cellsize, -9999.0f, rng);
+        const Classifier classifier(headerFor(c), -1.5, 2.0);
+        for (const size_t len : lengths) {
+            for (const size_t count : counts) {
+                SCOPED_TRACE("record length " + std::to_string(len) + ", " + std::to_string(count) + " records");
+                const std::vector<uint8_t> records = makeRecords(rng, c, count, len, rows, cols);
+                std::vector<uint8_t> portable = records, vector = records;
+                Tally portableTally, vectorTally;
+                const size_t keptPortable = selectBlockPortable(portable.data(), count, len, classifier, portableTally);
+                const size_t keptVector = selectBlockVector(vector.data(), count, len, classifier, vectorTally);
+                ASSERT_EQ(keptVector, keptPortable);
+                ASSERT_EQ(vectorTally.out, portableTally.out);
+                ASSERT_EQ(vectorTally.onNodata, portableTally.onNodata);
+                ASSERT_TRUE(std::equal(vector.begin(), vector.begin() + static_cast<long>(keptVector * len),
+                                       portable.begin()));
+            }
+        }
+    }
+}
+
+// Where multiplying by the inverse floors to the other side of a border
+// than the division does, the division's cell is the one taken. Columns
+// alternate between NODATA and data, so a wrong column changes the tally.
+TEST(RecordSelection, BordersFollowTheDivision)
+{
+    if (!vectorKernelAvailable())
+        GTEST_SKIP() << "this processor has no AVX-512";
+    std::mt19937 rng(7);
+    const float cellsize = 2.5f;
+    const InstalledGrid grid(4, 200, 0.0f, 0.0f, cellsize, -9999.0f, rng);
+    for (int32_t r = 0; r < _nRows; ++r)
+        for (int32_t k = 0; k < _nCols; ++k)
+            _raster[r][k] = k % 2 == 0 ? -9999.0f : 1.0f;
+    const double c = cellsize, inverse = 1.0 / c;
+    int disagreeing = 0;
+    for (int k = 1; k < 200; ++k) {
+        // The few doubles around k cells from the corner.
+        double d = k * c;
+        for (int step = 0; step < 8; ++step)
+            d = std::nextafter(d, -kInf);
+        for (int step = 0; step < 16; ++step, d = std::nextafter(d, kInf)) {
+            if (std::floor(d * inverse) == std::floor(d / c))
+                continue;
+            ++disagreeing;
+            // X is one raw unit scaled by d, so that the coordinate is d.
+            LAS12Header h{};
+            h.XScaleFactor = d;
+            h.YScaleFactor = 1.0;
+            h.ZScaleFactor = 0.01;
+            const Classifier classifier(h, -kInf, kInf);
+            std::vector<uint8_t> records(9 * 20, 0);
+            for (size_t i = 0; i < 9; ++i) {
+                const int32_t xyz[3] = {1, 1, 0};
+                std::memcpy(records.data() + i * 20, xyz, sizeof xyz);
+            }
+            const bool onData = static_cast<int64_t>(std::floor(d / c)) % 2 == 1;
+            std::vector<uint8_t> vector = records;
+            Tally tally;
+            EXPECT_EQ(selectBlockVector(vector.data(), 9, 20, classifier, tally), onData ? 9u : 0u) << d;
+            EXPECT_EQ(tally.onNodata, onData ? 0u : 9u) << d;
+        }
+    }
+    EXPECT_GT(disagreeing, 0) << "no border where the product and the quotient floor apart";
+}
+
+}  // namespace
