@@ -11,9 +11,12 @@
 #include "raster.h"
 
 // GCC 12's AVX-512 header makes its "undefined" vectors by initialising
-// them from themselves, which -Wmaybe-uninitialized reports at every use.
+// them from themselves, which -Wmaybe-uninitialized reports at every use;
+// without optimisation its gathers are macros that pass an all-ones mask
+// through char, which -Wsign-conversion reports where they are used.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wsign-conversion"
 #endif
 #include <immintrin.h>
 
