@@ -4,16 +4,20 @@
 #define TESTS_SUPPORT_TEST_FILES_H
 
 #include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace test_support {
@@ -76,14 +80,26 @@ inline bool fileExists(const std::string &path)
 }
 
 struct RunResult {
-    int status = -1;     // exit status as the shell sees it (255 for -1)
+    int status = -1;     // exit status as the shell sees it (255 for -1); kTimedOut if killed
     std::string out;     // everything written to standard output
     std::string err;     // everything written to standard error
 };
 
-// Runs Morvane with the given arguments in directory cwd.
+constexpr int kTimedOut = -2;
+
+// How a child runs: in directory cwd; killed and reported as kTimedOut once
+// it has run for timeLimit (zero: no limit); as user asUser, dropping root
+// first (zero: as we are); with beforeExec called in the child just before
+// the program starts.
+struct RunOptions {
+    std::string cwd = ".";
+    std::chrono::milliseconds timeLimit{0};
+    uid_t asUser = 0;
+    void (*beforeExec)() = nullptr;
+};
+
 inline RunResult runProgram(const std::string &exe, const std::vector<std::string> &args,
-                            const std::string &cwd = ".")
+                            const RunOptions &options)
 {
     char outName[] = "/tmp/morvane-stdout-XXXXXX";
     char errName[] = "/tmp/morvane-stderr-XXXXXX";
@@ -98,8 +114,13 @@ inline RunResult runProgram(const std::string &exe, const std::vector<std::strin
         ::dup2(errFd, 2);
         const int devNull = ::open("/dev/null", O_RDONLY);
         ::dup2(devNull, 0);
-        if (::chdir(cwd.c_str()) != 0)
+        const uid_t user = options.asUser;
+        if (user != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0))
+            ::_exit(126);
+        if (::chdir(options.cwd.c_str()) != 0)
             ::_exit(127);
+        if (options.beforeExec != nullptr)
+            options.beforeExec();
         std::vector<char *> argv;
         argv.push_back(const_cast<char *>(exe.c_str()));
         for (const std::string &a : args)
@@ -108,12 +129,26 @@ inline RunResult runProgram(const std::string &exe, const std::vector<std::strin
         ::execv(exe.c_str(), argv.data());
         ::_exit(127);
     }
+    RunResult r;
     int wstatus = 0;
-    ::waitpid(pid, &wstatus, 0);
+    bool hung = false;
+    const auto deadline = std::chrono::steady_clock::now() + options.timeLimit;
+    if (options.timeLimit.count() == 0) {
+        ::waitpid(pid, &wstatus, 0);
+    } else {
+        while (::waitpid(pid, &wstatus, WNOHANG) != pid) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                hung = true;
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &wstatus, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    r.status = hung ? kTimedOut : WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     ::close(outFd);
     ::close(errFd);
-    RunResult r;
-    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     r.out = readFile(outName);
     r.err = readFile(errName);
     ::unlink(outName);
@@ -124,7 +159,9 @@ inline RunResult runProgram(const std::string &exe, const std::vector<std::strin
 #ifdef MORVANE_EXE
 inline RunResult runMorvane(const std::vector<std::string> &args, const std::string &cwd = ".")
 {
-    return runProgram(MORVANE_EXE, args, cwd);
+    RunOptions options;
+    options.cwd = cwd;
+    return runProgram(MORVANE_EXE, args, options);
 }
 #endif
 

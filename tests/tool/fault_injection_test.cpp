@@ -11,12 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <grp.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -26,20 +22,13 @@
 #include <map>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace test_support;
 
 namespace {
 
-constexpr int kTimedOut = -2;
 constexpr uid_t kNobody = 65534;
-
-struct RunOutcome {
-    int status = -1;  // as the shell sees it; kTimedOut when it had to be killed
-    std::string out, err;
-};
 
 // A run may take at most this much memory: a raster that slips past the
 // up-front size check then fails to allocate instead of exhausting the machine.
@@ -62,56 +51,14 @@ void capChildMemory()
 
 // Runs Morvane in cwd; a run that has not ended after 20 s counts as hung and
 // is killed. With asUser set, the child drops root for that user first.
-RunOutcome runMorvaneGuarded(const std::vector<std::string> &args, const std::string &cwd, uid_t asUser = 0)
+RunResult runMorvaneGuarded(const std::vector<std::string> &args, const std::string &cwd, uid_t asUser = 0)
 {
-    char outName[] = "/tmp/morvane-fi-out-XXXXXX";
-    char errName[] = "/tmp/morvane-fi-err-XXXXXX";
-    const int outFd = ::mkstemp(outName);
-    const int errFd = ::mkstemp(errName);
-    if (outFd < 0 || errFd < 0)
-        throw std::runtime_error("mkstemp failed");
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(outFd, 1);
-        ::dup2(errFd, 2);
-        const int devNull = ::open("/dev/null", O_RDONLY);
-        ::dup2(devNull, 0);
-        if (asUser != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(asUser) != 0 || ::setuid(asUser) != 0))
-            ::_exit(126);
-        if (::chdir(cwd.c_str()) != 0)
-            ::_exit(127);
-        capChildMemory();
-        std::vector<char *> argv{const_cast<char *>(MORVANE_EXE)};
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(MORVANE_EXE, argv.data());
-        ::_exit(127);
-    }
-    RunOutcome r;
-    int wstatus = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    for (;;) {
-        if (::waitpid(pid, &wstatus, WNOHANG) == pid) {
-            r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-            break;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &wstatus, 0);
-            r.status = kTimedOut;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ::close(outFd);
-    ::close(errFd);
-    r.out = readFile(outName);
-    r.err = readFile(errName);
-    ::unlink(outName);
-    ::unlink(errName);
-    return r;
+    RunOptions options;
+    options.cwd = cwd;
+    options.timeLimit = std::chrono::seconds(20);
+    options.asUser = asUser;
+    options.beforeExec = capChildMemory;
+    return runProgram(MORVANE_EXE, args, options);
 }
 
 uint64_t fnv1a(const std::string &bytes)
@@ -362,7 +309,7 @@ TEST_P(FailingRun, Status255MessageInputsIntactNoOutputLeft)
         writeFile(outPath, "output of an earlier run");
     const auto before = snapshot(dir.path());
 
-    const RunOutcome r = runMorvaneGuarded(args, dir.path());
+    const RunResult r = runMorvaneGuarded(args, dir.path());
 
     ASSERT_NE(r.status, kTimedOut) << "hung";
     EXPECT_EQ(r.status, 255) << r.out;
@@ -393,7 +340,7 @@ TEST(FaultInjection, FullDeviceAndDirectoryOutputsSurvive)
     std::filesystem::create_directory(dir / "dir.las");
     for (const char *out : {"full.las", "dir.las"}) {
         SCOPED_TRACE(out);
-        const RunOutcome r = runMorvaneGuarded({"grid.asc", "in.las", out, "-1", "5"}, dir.path());
+        const RunResult r = runMorvaneGuarded({"grid.asc", "in.las", out, "-1", "5"}, dir.path());
         EXPECT_EQ(r.status, 255) << r.out;
     }
     EXPECT_EQ(std::filesystem::read_symlink(dir / "full.las"), "/dev/full");
@@ -417,7 +364,7 @@ TEST(FaultInjection, OutputDirectoryWithoutWritePermission)
     const auto before = snapshot(dir.path());
 
     const uid_t user = ::geteuid() == 0 ? kNobody : 0;
-    const RunOutcome r = runMorvaneGuarded({"grid.asc", "in.las", "locked/out.las", "-1", "5"}, dir.path(), user);
+    const RunResult r = runMorvaneGuarded({"grid.asc", "in.las", "locked/out.las", "-1", "5"}, dir.path(), user);
     if (r.status == 126 || r.status == 127)
         GTEST_SKIP() << "cannot run Morvane as an unprivileged user here";
     EXPECT_EQ(r.status, 255) << r.out;
@@ -517,7 +464,7 @@ TEST_P(EdgeRun, SucceedsWithExactTallyAndIntactInputs)
         writeFile(dir / "dem.hdr", gridHeader(2, 1, "10"));
     const auto before = snapshot(dir.path());
 
-    const RunOutcome r = runMorvaneGuarded({tc.rasterName, "in.las", "out.las", tc.low, tc.high}, dir.path());
+    const RunResult r = runMorvaneGuarded({tc.rasterName, "in.las", "out.las", tc.low, tc.high}, dir.path());
 
     ASSERT_NE(r.status, kTimedOut);
     const bool selected = tc.expected.meet != 0;
