@@ -171,10 +171,10 @@ int select(const std::string &grid, const std::string &las, double low, double h
     const size_t perBlock = (size_t{1} << 20) / len;
     std::vector<uint8_t> work(perBlock * len);
     using Kernel = size_t (*)(uint8_t *, size_t, size_t, const Classifier &, Tally &);
-    // Runs a kernel over every block; returns the selected bytes' checksum
-    // and the tally, so that the kernels can be compared.
-    const auto pass = [&](Kernel kernel, Tally &tally, uint64_t &checksum) {
-        checksum = 0;
+    // Hands every block to the kernel (none: only the block copies) and,
+    // when asked, folds the selected bytes into a checksum so that the
+    // kernels can be compared; the timed passes do not ask.
+    const auto overBlocks = [&](Kernel kernel, Tally &tally, uint64_t *checksum) {
         for (size_t done = 0; done < n; done += perBlock) {
             const size_t count = std::min(perBlock, n - done);
             std::memcpy(work.data(), records + done * len, count * len);
@@ -182,27 +182,17 @@ int select(const std::string &grid, const std::string &las, double low, double h
                 continue;
             const size_t kept = kernel(work.data(), count, len, c, tally);
             tally.in += static_cast<uint32_t>(kept);
-            for (size_t i = 0; i < kept * len; i += 8)
-                checksum = checksum * 1000003u + work[i];
+            for (size_t i = 0; checksum != nullptr && i < kept * len; i += 8)
+                *checksum = *checksum * 1000003u + work[i];
         }
     };
     const bool vector = vectorKernelAvailable();
     Tally portableTally, vectorTally, unused;
     uint64_t portableSum = 0, vectorSum = 0;
-    pass(selectBlockPortable, portableTally, portableSum);
+    overBlocks(selectBlockPortable, portableTally, &portableSum);
     if (vector)
-        pass(selectBlockVector, vectorTally, vectorSum);
-    // The checksums are left out of the timed passes.
-    const auto timed = [&](Kernel kernel) {
-        return [&, kernel] {
-            for (size_t done = 0; done < n; done += perBlock) {
-                const size_t count = std::min(perBlock, n - done);
-                std::memcpy(work.data(), records + done * len, count * len);
-                if (kernel != nullptr)
-                    kernel(work.data(), count, len, c, unused);
-            }
-        };
-    };
+        overBlocks(selectBlockVector, vectorTally, &vectorSum);
+    const auto timed = [&](Kernel kernel) { return [&, kernel] { overBlocks(kernel, unused, nullptr); }; };
     std::vector<std::function<void()>> works = {timed(nullptr), timed(selectBlockPortable)};
     if (vector)
         works.push_back(timed(selectBlockVector));

@@ -66,6 +66,22 @@ void expectHeader(const std::string &before, const std::string &after, const Exp
     EXPECT_EQ(getLE<double>(after, 219), e.minZ * sz + oz);
 }
 
+// Points with coordinates in [-range, range] (Z a tenth of that) and any
+// return byte.
+std::vector<Point> randomPoints(uint32_t seed, size_t n, int32_t range)
+{
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int32_t> coord(-range, range);
+    std::vector<Point> points(n);
+    for (Point &p : points) {
+        p.x = coord(rng);
+        p.y = coord(rng);
+        p.z = coord(rng) / 10;
+        p.returnByte = static_cast<uint8_t>(rng() & 0xFF);
+    }
+    return points;
+}
+
 std::string refresh(const std::string &path)
 {
     return capture_stdout([&] { update_header(path.c_str()); });
@@ -99,15 +115,7 @@ TEST(UpdateHeader, StreamsAcrossBlocksAndIgnoresATrailingPartialRecord)
 {
     // 34-byte records do not divide the read blocks evenly; 200,000 of them
     // span several blocks.
-    std::mt19937 rng(7);
-    std::uniform_int_distribution<int32_t> coord(-50000000, 50000000);
-    std::vector<Point> points(200000);
-    for (Point &p : points) {
-        p.x = coord(rng);
-        p.y = coord(rng);
-        p.z = coord(rng) / 10;
-        p.returnByte = static_cast<uint8_t>(rng() & 0xFF);
-    }
+    const std::vector<Point> points = randomPoints(7, 200000, 50000000);
     LasSpec layout;
     layout.format = 3;
     layout.scale[1] = 0.25;
@@ -172,15 +180,7 @@ TEST(UpdateHeader, TypeZeroUsesTheDeclaredRecordLength)
 // the same as from update_header either way.
 TEST(UpdateHeaderWritten, GivesTheSameHeaderAsARecount)
 {
-    std::mt19937 rng(11);
-    std::uniform_int_distribution<int32_t> coord(-9000000, 9000000);
-    std::vector<Point> points(5000);
-    for (Point &p : points) {
-        p.x = coord(rng);
-        p.y = coord(rng);
-        p.z = coord(rng);
-        p.returnByte = static_cast<uint8_t>(rng() & 0xFF);
-    }
+    const std::vector<Point> points = randomPoints(11, 5000, 9000000);
     LasSpec layout;
     layout.format = 1;
     layout.vlrBytes = buildVlr("LASF_Projection", 34735, std::string(8, 'v'));
