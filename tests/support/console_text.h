@@ -6,7 +6,10 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <ostream>
+#include <regex>
 #include <string>
+#include <vector>
 
 namespace test_support {
 
@@ -118,6 +121,44 @@ inline std::string erasedText(const std::string &out)
 {
     return format("\r*** Output file (%s) contains no points and it is erased ***\n", out.c_str()) +
            "\nCompleted in T seconds\n";
+}
+
+// The four counts of the tally a run prints.
+struct PrintedTally {
+    uint32_t meet = 0, doNot = 0, nodata = 0, outside = 0;
+    bool operator==(const PrintedTally &) const = default;
+};
+
+inline std::ostream &operator<<(std::ostream &os, const PrintedTally &t)
+{
+    return os << "{meet " << t.meet << ", do not " << t.doNot << ", NODATA " << t.nodata << ", outside "
+              << t.outside << "}";
+}
+
+// One tally line as printed: its count and its percentage text.
+struct TallyLine {
+    uint32_t count = 0;
+    std::string percent;
+};
+
+// Reads the tally lines of a console transcript into t; returns them in the
+// order printed.
+inline std::vector<TallyLine> readTally(const std::string &console, PrintedTally &t)
+{
+    static const std::regex kLine(
+        R"(([0-9]+) points \( ([-0-9.a-z]+)% of input\) (meet selection criteria|do not|on NODATA raster cells|outside the raster))");
+    std::vector<TallyLine> lines;
+    for (std::sregex_iterator it(console.begin(), console.end(), kLine), end; it != end; ++it) {
+        const auto count = static_cast<uint32_t>(std::stoul((*it)[1]));
+        const std::string what = (*it)[3];
+        uint32_t &slot = what == "meet selection criteria" ? t.meet
+                         : what == "do not"                ? t.doNot
+                         : what == "on NODATA raster cells" ? t.nodata
+                                                           : t.outside;
+        slot = count;
+        lines.push_back({count, (*it)[2]});
+    }
+    return lines;
 }
 
 }  // namespace test_support

@@ -6,6 +6,7 @@
 // Every failing run must end with status 255 and a message naming the file
 // at fault, leave every input byte for byte as it was, and leave no output
 // behind once it had started writing one.
+#include "console_text.h"
 #include "las_builder.h"
 #include "test_files.h"
 
@@ -375,27 +376,10 @@ TEST(FaultInjection, OutputDirectoryWithoutWritePermission)
 }
 
 // Runs that must succeed at the edges: NaN cells and extreme limits.
-struct Tally {
-    uint32_t meet = 0, doNot = 0, nodata = 0, outside = 0;
-    bool operator==(const Tally &) const = default;
-};
-
-std::ostream &operator<<(std::ostream &os, const Tally &t)
+PrintedTally tallyOf(const std::string &console)
 {
-    return os << "{meet " << t.meet << ", do not " << t.doNot << ", NODATA " << t.nodata << ", outside "
-              << t.outside << "}";
-}
-
-Tally tallyOf(const std::string &console)
-{
-    static const std::regex kLine(
-        R"(([0-9]+) points \( [-0-9.a-z]+% of input\) (meet selection criteria|do not|on NODATA raster cells|outside the raster))");
-    Tally t;
-    for (std::sregex_iterator it(console.begin(), console.end(), kLine), end; it != end; ++it) {
-        const auto n = static_cast<uint32_t>(std::stoul((*it)[1]));
-        const std::string what = (*it)[2];
-        (what == "meet selection criteria" ? t.meet : what == "do not" ? t.doNot : what == "on NODATA raster cells" ? t.nodata : t.outside) = n;
-    }
+    PrintedTally t;
+    readTally(console, t);
     return t;
 }
 
@@ -405,7 +389,7 @@ struct EdgeCase {
     std::string raster;      // .asc text or .flt data
     std::vector<Point> points;
     std::string low, high;
-    Tally expected;
+    PrintedTally expected;
 };
 
 // 1 x 2 grid of 10-unit cells at (100, 200): west cell NaN, east cell 10.

@@ -9,6 +9,7 @@
 // Cases are seeded: a failure names its case and seed, and
 // MORVANE_PROPERTY_SEED=<n> runs another reproducible set.
 #include "command_line.h"
+#include "console_text.h"
 #include "las_builder.h"
 #include "raster.h"
 #include "test_files.h"
@@ -208,21 +209,10 @@ private:
     std::mt19937_64 rng_;
 };
 
-struct Tally {
-    uint32_t meet = 0, doNot = 0, nodata = 0, outside = 0;
-    bool operator==(const Tally &) const = default;
-};
-
-std::ostream &operator<<(std::ostream &os, const Tally &t)
-{
-    return os << "{meet " << t.meet << ", do not " << t.doNot << ", NODATA " << t.nodata << ", outside "
-              << t.outside << "}";
-}
-
 // The selection rule, from its definition.
 struct Reference {
     std::vector<size_t> selected;
-    Tally tally;
+    PrintedTally tally;
 };
 
 Reference reference(const Survey &s)
@@ -254,25 +244,13 @@ Reference reference(const Survey &s)
     return ref;
 }
 
-Tally consoleTally(const std::string &console, uint32_t n, bool &percentagesOk)
+PrintedTally consoleTally(const std::string &console, uint32_t n, bool &percentagesOk)
 {
-    static const std::regex kLine(
-        R"(( *[0-9]+) points \( ([0-9.]+)% of input\) (meet selection criteria|do not|on NODATA raster cells|outside the raster))");
-    Tally t;
-    int lines = 0;
-    percentagesOk = true;
-    for (std::sregex_iterator it(console.begin(), console.end(), kLine), end; it != end; ++it, ++lines) {
-        const auto count = static_cast<uint32_t>(std::stoul((*it)[1]));
-        const std::string what = (*it)[3];
-        uint32_t &slot = what == "meet selection criteria" ? t.meet
-                         : what == "do not"                ? t.doNot
-                         : what == "on NODATA raster cells" ? t.nodata
-                                                           : t.outside;
-        slot = count;
-        percentagesOk = percentagesOk && (*it)[2] == fmt("%.2f", n ? count * 100.0 / n : 0.0);
-    }
-    if (lines != 4)
-        percentagesOk = false;
+    PrintedTally t;
+    const std::vector<TallyLine> lines = readTally(console, t);
+    percentagesOk = lines.size() == 4;
+    for (const TallyLine &line : lines)
+        percentagesOk = percentagesOk && line.percent == fmt("%.2f", n ? line.count * 100.0 / n : 0.0);
     return t;
 }
 
@@ -310,7 +288,7 @@ void checkRun(const Survey &s, const std::string &input, const Files &f, int sta
     const size_t offset = 227 + s.layout.vlrBytes.size();
 
     bool percentagesOk = false;
-    const Tally printed = consoleTally(console, n, percentagesOk);
+    const PrintedTally printed = consoleTally(console, n, percentagesOk);
     EXPECT_EQ(printed, ref.tally) << console;
     EXPECT_EQ(uint64_t{printed.meet} + printed.doNot + printed.nodata + printed.outside, n);
     EXPECT_TRUE(percentagesOk) << console;
