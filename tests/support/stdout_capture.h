@@ -2,6 +2,8 @@
 #ifndef TESTS_SUPPORT_STDOUT_CAPTURE_H
 #define TESTS_SUPPORT_STDOUT_CAPTURE_H
 
+#include "test_files.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -39,12 +41,8 @@ std::string capture_stdout(Fn &&fn)
         Restore restore{saved};
         std::forward<Fn>(fn)();
     }
-    std::string out;
     std::rewind(sink);
-    char buf[4096];
-    size_t got;
-    while ((got = std::fread(buf, 1, sizeof buf, sink)) > 0)
-        out.append(buf, got);
+    std::string out = readRest(sink);
     std::fclose(sink);
     return out;
 }

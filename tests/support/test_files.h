@@ -59,16 +59,23 @@ inline void writeFile(const std::string &path, const std::string &bytes)
         throw std::runtime_error("cannot write " + path);
 }
 
-inline std::string readFile(const std::string &path)
+// Everything from f's position to its end.
+inline std::string readRest(std::FILE *f)
 {
     std::string out;
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        throw std::runtime_error("cannot read " + path);
     char buf[65536];
     size_t got;
     while ((got = std::fread(buf, 1, sizeof buf, f)) > 0)
         out.append(buf, got);
+    return out;
+}
+
+inline std::string readFile(const std::string &path)
+{
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        throw std::runtime_error("cannot read " + path);
+    std::string out = readRest(f);
     std::fclose(f);
     return out;
 }
