@@ -102,9 +102,8 @@ size_t selectBlockPortable(uint8_t *records, size_t count, size_t len, const Cla
 
 size_t selectBlock(uint8_t *records, size_t count, size_t len, const Classifier &c, Tally &tally)
 {
+    // The vector kernel itself hands other record lengths to the portable one.
     static const bool vector = vectorKernelAvailable();
-    const bool standardLength = len == 20 || len == 26 || len == 28 || len == 34;
-    if (vector && standardLength)
-        return selectBlockVector(records, count, len, c, tally);
-    return selectBlockPortable(records, count, len, c, tally);
+    return vector ? selectBlockVector(records, count, len, c, tally)
+                  : selectBlockPortable(records, count, len, c, tally);
 }
