@@ -65,22 +65,24 @@ std::vector<double> medianSeconds(int repeat, const std::vector<std::function<vo
     return medians;
 }
 
-void productLoad(const std::string &name)
+Raster productLoad(const std::string &name)
 {
-    std::string arg0 = "Morvane", arg1 = name;
-    char *argv[] = {arg0.data(), arg1.data(), nullptr};
-    readRaster(argv);
+    Raster r = readRaster(name.c_str());
     std::fflush(stdout);
+    return r;
 }
 
 // Bitwise comparison of the product's grid with the fscanf one.
-bool sameBits(const StdioGrid &g)
+bool sameBits(const Raster &r, const StdioGrid &g)
 {
-    if (_nRows != g.rows || _nCols != g.cols)
+    if (r.grid().rows != g.rows || r.grid().cols != g.cols)
         return false;
-    for (int32_t r = 0; r < g.rows; ++r)
-        if (std::memcmp(_raster[r], g.row(r), static_cast<size_t>(g.cols) * sizeof(float)) != 0)
-            return false;
+    for (int32_t row = 0; row < g.rows; ++row)
+        for (int32_t col = 0; col < g.cols; ++col)
+            if (std::memcmp(&r.cells[static_cast<size_t>(g.rows - 1 - row) * static_cast<size_t>(g.cols) +
+                                     static_cast<size_t>(col)],
+                            g.row(row) + col, sizeof(float)) != 0)
+                return false;
     return true;
 }
 
@@ -89,8 +91,8 @@ int grid(const std::string &asc, const std::string &flt, int repeat)
     StdioGrid reference;
     bool loaded = true;
     const std::vector<double> t = medianSeconds(repeat, {
-        [&] { productLoad(asc); freeRaster(); },
-        [&] { productLoad(flt); freeRaster(); },
+        [&] { productLoad(asc); },
+        [&] { productLoad(flt); },
         [&] {
             reference = StdioGrid();
             loaded = loadStdioGrid(asc, reference) && loaded;
@@ -101,12 +103,8 @@ int grid(const std::string &asc, const std::string &flt, int repeat)
         std::fprintf(report, "grid_error cannot load %s with fscanf\n", asc.c_str());
         return 1;
     }
-    productLoad(asc);
-    const bool ascSame = sameBits(reference);
-    freeRaster();
-    productLoad(flt);
-    const bool fltSame = sameBits(reference);
-    freeRaster();
+    const bool ascSame = sameBits(productLoad(asc), reference);
+    const bool fltSame = sameBits(productLoad(flt), reference);
 
     std::fprintf(report, "grid_cells %lld\n", static_cast<long long>(reference.cells.size()));
     std::fprintf(report, "grid_asc_load_s %.4f\n", ascSeconds);
@@ -165,12 +163,12 @@ int select(const std::string &grid, const std::string &las, double low, double h
     const size_t len = header.PointDataRecordLength;
     const size_t n = std::min<size_t>(header.NumberOfPointReturns, (file.size() - header.OffsetToData) / len);
     const uint8_t *records = file.data() + header.OffsetToData;
-    productLoad(grid);
-    const Classifier c(header, low, high);
+    const Raster raster = productLoad(grid);
+    const Classifier c(header, raster, low, high);
 
     const size_t perBlock = (size_t{1} << 20) / len;
     std::vector<uint8_t> work(perBlock * len);
-    using Kernel = size_t (*)(uint8_t *, size_t, size_t, const Classifier &, Tally &);
+    using Kernel = Selection (*)(uint8_t *, const uint8_t *, size_t, size_t, const Classifier &, Tally &);
     // Hands every block to the kernel (none: only the block copies) and,
     // when asked, folds the selected bytes into a checksum so that the
     // kernels can be compared; the timed passes do not ask.
@@ -180,8 +178,9 @@ int select(const std::string &grid, const std::string &las, double low, double h
             std::memcpy(work.data(), records + done * len, count * len);
             if (kernel == nullptr)
                 continue;
-            const size_t kept = kernel(work.data(), count, len, c, tally);
-            tally.in += static_cast<uint32_t>(kept);
+            const size_t kept = static_cast<size_t>(kernel(work.data(), work.data(), count, len, c, tally).keptEnd -
+                                                    work.data()) / len;
+            tally.selected += static_cast<uint32_t>(kept);
             for (size_t i = 0; checksum != nullptr && i < kept * len; i += 8)
                 *checksum = *checksum * 1000003u + work[i];
         }
@@ -189,15 +188,14 @@ int select(const std::string &grid, const std::string &las, double low, double h
     const bool vector = vectorKernelAvailable();
     Tally portableTally, vectorTally, unused;
     uint64_t portableSum = 0, vectorSum = 0;
-    overBlocks(selectBlockPortable, portableTally, &portableSum);
+    overBlocks(selectRecordsPortable, portableTally, &portableSum);
     if (vector)
-        overBlocks(selectBlockVector, vectorTally, &vectorSum);
+        overBlocks(selectRecordsVector, vectorTally, &vectorSum);
     const auto timed = [&](Kernel kernel) { return [&, kernel] { overBlocks(kernel, unused, nullptr); }; };
-    std::vector<std::function<void()>> works = {timed(nullptr), timed(selectBlockPortable)};
+    std::vector<std::function<void()>> works = {timed(nullptr), timed(selectRecordsPortable)};
     if (vector)
-        works.push_back(timed(selectBlockVector));
+        works.push_back(timed(selectRecordsVector));
     const std::vector<double> t = medianSeconds(repeat, works);
-    freeRaster();
 
     const auto perPoint = [&](double seconds) { return (seconds - t[0]) / static_cast<double>(n) * 1e9; };
     std::fprintf(report, "select_points %zu\n", n);
@@ -208,8 +206,8 @@ int select(const std::string &grid, const std::string &las, double low, double h
         std::fprintf(report, "select_vector_s %.4f\n", t[2]);
         std::fprintf(report, "select_vector_ns_per_point %.2f\n", perPoint(t[2]));
     }
-    const bool same = !vector || (portableSum == vectorSum && portableTally.in == vectorTally.in &&
-                                  portableTally.out == vectorTally.out &&
+    const bool same = !vector || (portableSum == vectorSum && portableTally.selected == vectorTally.selected &&
+                                  portableTally.outside == vectorTally.outside &&
                                   portableTally.onNodata == vectorTally.onNodata);
     std::fprintf(report, "select_vector_kernel %s\n", vector ? "yes" : "no");
     std::fprintf(report, "select_kernels_agree %s\n", same ? "yes" : "no");

@@ -19,12 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     else
         fuzz::removeFile(flt);
 
-    const bool loaded = fuzz::loadRasterOnce(flt, [&parts] {
-        FUZZ_CHECK(_flagFLOAT == 0 && _flagASCII == -1);
-        fuzz::touchEveryCell();
+    const bool loaded = fuzz::loadRasterOnce(flt, [&parts](const Raster &r) {
+        FUZZ_CHECK(!r.ascii);
+        fuzz::touchEveryCell(r);
         // Every cell came from the data file: it holds at least the grid.
-        FUZZ_CHECK(static_cast<uint64_t>(_nRows) * static_cast<uint64_t>(_nCols) * 4 <=
-                   parts.back().size());
+        FUZZ_CHECK(CellWindow::whole(r.grid()).cellCount() * 4 <= parts.back().size());
     });
     FUZZ_CHECK(!loaded || parts.size() == 2);
 

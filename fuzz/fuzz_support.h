@@ -6,6 +6,7 @@
 
 #include "process_exit.h"
 #include "raster.h"
+#include "run_failure.h"
 
 #include <unistd.h>
 
@@ -96,41 +97,30 @@ inline std::vector<std::string_view> split(std::string_view data, size_t maxPart
     } while (0)
 
 // readRaster on the given name, the way a run does; true when it loaded.
-// The grid is released and the flags reset whatever happened.
 template <typename OnLoaded>
 bool loadRasterOnce(const std::string &name, OnLoaded &&onLoaded)
 {
-    std::string prog = "Morvane";
-    std::string arg = name;
-    char *argv[] = {prog.data(), arg.data(), nullptr};
-    _flagASCII = -1;
-    _flagFLOAT = -1;
-    bool loaded = false;
     try {
-        readRaster(argv);
-        loaded = true;
-        onLoaded();
-    } catch (const lidar::ExitRequest &e) {
-        FUZZ_CHECK(e.status == -1);
+        const Raster raster = readRaster(name.c_str());
+        onLoaded(raster);
+        return true;
+    } catch (const RunFailure &) {
+        return false;
     }
-    freeRaster();
-    _flagASCII = -1;
-    _flagFLOAT = -1;
-    return loaded;
 }
 
-// Every cell of a loaded grid is reachable: a row that is short or missing
-// shows up under AddressSanitizer here.
-inline void touchEveryCell()
+// Every cell of a loaded grid is reachable: a block that is short shows up
+// under AddressSanitizer here.
+inline void touchEveryCell(const Raster &r)
 {
-    FUZZ_CHECK(_raster != nullptr && _nRows > 0 && _nCols > 0);
-    FUZZ_CHECK(_cellsize > 0.0f && _cellsize < INFINITY);
+    const GridGeometry &g = r.grid();
+    FUZZ_CHECK(r.cells != nullptr && g.rows > 0 && g.cols > 0);
+    FUZZ_CHECK(g.cellsize > 0.0 && g.cellsize < INFINITY);
+    FUZZ_CHECK(r.window.rowBegin == 0 && r.window.rowEnd == g.rows && r.window.colBegin == 0 && r.window.colEnd == g.cols);
     volatile float sink = 0.0f;
-    for (int32_t r = 0; r < _nRows; ++r) {
-        FUZZ_CHECK(_raster[r] != nullptr);
-        for (int32_t k = 0; k < _nCols; ++k)
-            sink = sink + _raster[r][k];
-    }
+    for (int32_t row = 0; row < g.rows; ++row)
+        for (int32_t col = 0; col < g.cols; ++col)
+            sink = sink + r.at(row, col);
     (void)sink;
 }
 

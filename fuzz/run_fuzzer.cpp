@@ -13,6 +13,8 @@
 #include "command_line.h"
 #include "fuzz_support.h"
 
+#include <filesystem>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -104,17 +106,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    _flagASCII = -1;
-    _flagFLOAT = -1;
     int status;
     try {
         status = morvaneMain(static_cast<int>(args.size()), argv.data());
     } catch (const lidar::ExitRequest &e) {
-        status = e.status;
+        status = e.status;  // an exit inside the library's checks
     }
-    freeRaster();
-    _flagASCII = -1;
-    _flagFLOAT = -1;
 
     std::string bytes;
     FUZZ_CHECK(fuzz::readFile(las, bytes) && bytes == parts[1]);
@@ -125,6 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(fuzz::readFile(asc, bytes) && bytes == parts[2]);
     }
 
+    // Never a temporary file left beside the output.
+    for (const auto &entry : std::filesystem::directory_iterator(fuzz::scratchDir()))
+        FUZZ_CHECK(entry.path().filename().string().find(".morvane-partial-") == std::string::npos);
     const bool haveOutput = fuzz::readFile(out, bytes);
     switch (status) {
     case 0:

@@ -1,10 +1,11 @@
-// The form every file name of the tools must have: more than four
-// characters, with a dot fourth from the end. Prints why not.
+// The form every file name of the tools must have (more than four
+// characters, with a dot fourth from the end), and the names derived from it.
 #ifndef LIDAR_NAME_FORM_H
 #define LIDAR_NAME_FORM_H
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 namespace lidar {
@@ -21,6 +22,13 @@ inline int16_t check_name_form(const char *filename)
         return -1;
     }
     return 0;
+}
+
+// The .hdr beside a binary float grid: the grid's name without its last
+// four characters (".flt"), followed by ".hdr".
+inline std::string companion_header_name(std::string_view fltName)
+{
+    return std::string(fltName.substr(0, fltName.size() >= 4 ? fltName.size() - 4 : 0)) + ".hdr";
 }
 
 }  // namespace lidar

@@ -4,20 +4,21 @@
 #define LIDAR_POINT_STATS_H
 
 #include "LiDAR.h"
+#include "unaligned.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 namespace lidar {
 
 struct PointStats {
-    // Start values of the refresh: X/Y two inside the 32-bit range, Z at
-    // ten million raw units. An empty file keeps them in its bounds.
+    // Start values of the refresh, two inside the 32-bit range on every
+    // axis, so that any stored value, Z included, can be an extreme. An
+    // empty file keeps them in its bounds.
     int32_t maxX = -2147483646, minX = 2147483646;
     int32_t maxY = -2147483646, minY = 2147483646;
-    int32_t maxZ = -10000000, minZ = 10000000;
+    int32_t maxZ = -2147483646, minZ = 2147483646;
     uint32_t count = 0;
     // Indexed by the 3-bit return number; slots 1..5 go to the header.
     uint32_t byReturn[8] = {};
@@ -29,7 +30,8 @@ struct PointStats {
         uint32_t lanes[4][8] = {};
         for (size_t k = 0; k < n; ++k) {
             const uint8_t *rec = records + k * recordSize;
-            const int32_t x = load32(rec), y = load32(rec + 4), z = load32(rec + 8);
+            const auto x = load_unaligned<int32_t>(rec), y = load_unaligned<int32_t>(rec + 4),
+                       z = load_unaligned<int32_t>(rec + 8);
             maxX = std::max(maxX, x);
             minX = std::min(minX, x);
             maxY = std::max(maxY, y);
@@ -42,13 +44,6 @@ struct PointStats {
             for (int r = 0; r < 8; ++r)
                 byReturn[r] += lane[r];
         count += static_cast<uint32_t>(n);
-    }
-
-    static int32_t load32(const uint8_t *p)
-    {
-        int32_t v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
     }
 
     // Writes count, per-return counts and bounds into a header image,

@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include "LiDAR.h"
 #include "name_form.h"
 
 #include <cstdio>
@@ -12,9 +13,9 @@ void usage()
     std::puts("                     <Maximum elevation value relative to raster cell value>\n");
 }
 
-// The extension itself is compared later, by the loader or the LAS check
-// that each name goes to; here only the form of the name is checked.
-int16_t checkExtension(const char *filename, const char * /*extension*/)
+int16_t checkNameForm(const char *filename) { return lidar::check_name_form(filename); }
+
+int16_t checkExtension(const char *filename, const char *extension)
 {
-    return lidar::check_name_form(filename);
+    return check_file_extension(filename, extension);
 }

@@ -1,15 +1,18 @@
-// Command-line helpers of the tool: the synopsis and the file-name form check.
+// Command-line helpers of the tool: the synopsis and the file-name checks.
 #ifndef MORVANE_COMMAND_LINE_H
 #define MORVANE_COMMAND_LINE_H
 
 #include <cstdint>
 
 void usage();
-// Name-form check: longer than four characters, with a dot fourth from the end.
+// The form every name must have: longer than four characters, with a dot
+// fourth from the end. Prints why not and returns -1.
+int16_t checkNameForm(const char *filename);
+// The form, and the extension itself (three letters, case-sensitive).
 int16_t checkExtension(const char *filename, const char *extension);
 
 // The whole run, as main performs it; returns the exit status 0 or 1, or
-// ends the process with status -1.
+// -1 after the message of a failure.
 int morvaneMain(int argc, char **argv);
 
 #endif

@@ -5,20 +5,17 @@
 
 #include "LiDAR.h"
 #include "point_stats.h"
+#include "raster.h"
+#include "tally.h"
 
 #include <cstdint>
 #include <cstdio>
-
-struct Tally {
-    uint32_t in = 0;        // written to the output
-    uint32_t onNodata = 0;  // on a NODATA cell
-    uint32_t out = 0;       // outside the raster
-};
 
 enum class FilterStatus { Ok, ShortInput, ReadError, WriteError };
 
 struct FilterResult {
     FilterStatus status = FilterStatus::Ok;
+    int error = 0;  // errno of a failed read or write
     uint32_t recordsRead = 0;
     Tally tally;
     lidar::PointStats written;  // header statistics of the records written
@@ -26,8 +23,11 @@ struct FilterResult {
 
 // Both files are positioned at the first point record. Prints the progress
 // lines; console output and output bytes are those of a one-record-at-a-time
-// loop over the header's point count. After a failure errno tells its cause.
-FilterResult filterPoints(std::FILE *in, std::FILE *out, const LAS12Header &header,
-                          double lowLimit, double highLimit);
+// loop over the header's point count. Where a point lies in the grid but
+// outside the cells held, the raster is given the cells under every point
+// still to come (a header whose bounds do not cover its points); when those
+// cannot be held, the failure is printed and RunFailure thrown.
+FilterResult filterPoints(std::FILE *in, std::FILE *out, const char *inName, const LAS12Header &header,
+                          Raster &raster, double lowLimit, double highLimit);
 
 #endif

@@ -1,28 +1,48 @@
-// The process-wide elevation raster: loaded once by readRaster, read by the
-// record loop, released by freeRaster.
+// The elevation raster: read once per run, owned by the run driver and
+// handed to the record loop.
 #ifndef MORVANE_RASTER_H
 #define MORVANE_RASTER_H
 
-#include <cstdint>
+#include "grid_geometry.h"
+#include "raster_header.h"
 
-// Row 0 is the southern edge: the file's first (northern) row is stored at
-// _nRows - 1.
-extern float **_raster;
-extern int32_t _nRows;
-extern int32_t _nCols;
-extern float _minx;       // south-west corner
-extern float _miny;
-extern float _cellsize;
-// The NODATA marker, kept exactly as written in single precision (a grid
-// written with a fractional or exponent NODATA keeps it); NaN when the
-// grid declares none, so that no cell ever matches.
-extern float _NODATAval;
-extern int32_t _flagASCII;  // 0 once an ASCII grid is loaded, else -1
-extern int32_t _flagFLOAT;  // 0 once a binary float grid is loaded, else -1
+#include <cstddef>
+#include <memory>
+#include <string>
 
-// Loads the raster named by argv[1] (.asc, or .flt with its .hdr) and prints
-// its description; any failure ends the process with status -1.
-void readRaster(char **argv);
-void freeRaster();
+struct Raster {
+    std::string fileName;
+    bool ascii = false;   // an ASCII grid, else a binary float grid
+    RasterHeader header;  // shape, georeference, NODATA, byte order
+    // The cells held: window.rows() x window.cols() of them, in one block
+    // laid out as the files hold them, the window's northern row first and
+    // each row from west to east.
+    CellWindow window;
+    std::unique_ptr<float[]> cells;
+
+    const GridGeometry &grid() const { return header.grid; }
+    // A declared NaN NODATA value marks every NaN cell.
+    bool nodataIsNaN() const { return header.hasNodata && header.nodata != header.nodata; }
+    float at(int32_t row, int32_t col) const
+    {
+        return cells[static_cast<size_t>(window.rowEnd - 1 - row) * static_cast<size_t>(window.cols()) +
+                     static_cast<size_t>(col - window.colBegin)];
+    }
+};
+
+// Reads the header of the raster named (.asc, or .flt with its .hdr) and
+// prints the raster's description; holds no cells yet.
+Raster openRaster(const char *name);
+
+// Holds exactly the cells of `window`. With progress, prints the reading
+// progress lines over the grid's rows. A failure prints its message and
+// throws RunFailure.
+void loadCells(Raster &raster, const CellWindow &window, bool progress);
+
+// Whether that many cells could be held in the machine's memory at all.
+bool cellsFitInMemory(const CellWindow &window);
+
+// openRaster, then every cell with progress: the whole grid in memory.
+Raster readRaster(const char *name);
 
 #endif

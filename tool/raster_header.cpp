@@ -6,14 +6,15 @@
 // rotated cells, padded rows) is refused, never approximated.
 #include "raster_header.h"
 
+#include "numeric_text.h"
+
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -39,6 +40,13 @@ constexpr KeywordName kKeywords[] = {
     {"pixeltype", kPixelType}, {"ulxmap", kUlxMap}, {"ulymap", kUlyMap}, {"xdim", kXDim},
     {"ydim", kYDim}, {"rotation", kRotation},
 };
+
+// Why a header cannot be used, naming the keyword at fault.
+struct HeaderError {
+    std::string reason;
+};
+
+[[noreturn]] void refuse(std::string reason) { throw HeaderError{std::move(reason)}; }
 
 std::string lower(std::string_view s)
 {
@@ -71,26 +79,6 @@ std::string quoted(std::string_view s)
     return out + "'";
 }
 
-bool parseInt64(std::string_view token, int64_t &value)
-{
-    const char *first = token.data();
-    const char *last = first + token.size();
-    if (first != last && *first == '+')
-        ++first;
-    const auto [ptr, ec] = std::from_chars(first, last, value);
-    return ec == std::errc() && ptr == last;
-}
-
-bool parseDouble(std::string_view token, double &value)
-{
-    const char *first = token.data();
-    const char *last = first + token.size();
-    if (first != last && *first == '+' && last - first > 1 && first[1] != '-' && first[1] != '+')
-        ++first;
-    const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
-    return ec == std::errc() && ptr == last;
-}
-
 // Two cell sides are taken as one when, across the whole grid, they drift
 // apart by less than a thousandth of a cell: that is printing noise (GDAL
 // writes XDIM and YDIM from the same geotransform with 15 digits), not
@@ -104,11 +92,10 @@ class HeaderParser {
 public:
     HeaderParser(TextReader &reader, bool asciiGrid) : reader_(reader), ascii_(asciiGrid) {}
 
-    std::string run(RasterHeader &out)
+    void run(RasterHeader &out)
     {
-        if (std::string err = collect(); !err.empty())
-            return err;
-        return interpret(out);
+        collect();
+        interpret(out);
     }
 
 private:
@@ -117,8 +104,9 @@ private:
         std::string value;
     };
 
-    std::string collect()
+    void collect()
     {
+        std::string last;
         for (;;) {
             const std::string_view keyToken = reader_.next();
             if (keyToken.empty())
@@ -130,209 +118,161 @@ private:
                     reader_.unget();  // the first cell value: the header is over
                     break;
                 }
-                if (last_.empty())
-                    return "unknown keyword " + quoted(keyToken);
-                return "unknown keyword " + quoted(keyToken) + " after keyword " + quoted(last_);
+                if (last.empty())
+                    refuse("unknown keyword " + quoted(keyToken));
+                refuse("unknown keyword " + quoted(keyToken) + " after keyword " + quoted(last));
             }
             const std::string keyword(keyToken);
             const std::string_view valueToken = reader_.next();
             if (valueToken.empty() || keywordOf(valueToken)) {
                 if (reader_.tooLong())
                     break;
-                return "keyword " + quoted(keyword) + " has no value";
+                refuse("keyword " + quoted(keyword) + " has no value");
             }
             std::optional<Entry> &slot = seen_[*key];
             if (slot) {
                 if (lower(slot->keyword) == lower(keyword))
-                    return "keyword " + quoted(keyword) + " is given twice";
-                return "keywords " + quoted(slot->keyword) + " and " + quoted(keyword) +
-                       " both give the same value";
+                    refuse("keyword " + quoted(keyword) + " is given twice");
+                refuse("keywords " + quoted(slot->keyword) + " and " + quoted(keyword) + " both give the same value");
             }
             slot = Entry{keyword, std::string(valueToken)};
-            last_ = keyword;
+            last = keyword;
         }
         if (reader_.tooLong())
-            return "a header token is too long";
-        return {};
+            refuse("a header token is too long");
     }
 
     bool has(Key k) const { return seen_[k].has_value(); }
     const std::string &name(Key k) const { return seen_[k]->keyword; }
     const std::string &text(Key k) const { return seen_[k]->value; }
 
-    std::string unreadable(Key k) const
+    [[noreturn]] void unreadable(Key k) const
     {
-        return "cannot read the value " + quoted(text(k)) + " of keyword " + quoted(name(k));
+        refuse("cannot read the value " + quoted(text(k)) + " of keyword " + quoted(name(k)));
     }
 
-    std::string integer(Key k, int64_t &v) const
+    int64_t integer(Key k) const
     {
-        return parseInt64(text(k), v) ? std::string() : unreadable(k);
+        int64_t v = 0;
+        if (!numeric_text::parseInteger(text(k), v))
+            unreadable(k);
+        return v;
     }
 
-    std::string real(Key k, double &v) const
+    double real(Key k) const
     {
-        if (!parseDouble(text(k), v))
-            return unreadable(k);
+        double v = 0.0;
+        if (!numeric_text::parseDouble(text(k), v))
+            unreadable(k);
         if (!std::isfinite(v))
-            return "keyword " + quoted(name(k)) + " must be finite, not " + quoted(text(k));
-        return {};
+            refuse("keyword " + quoted(name(k)) + " must be finite, not " + quoted(text(k)));
+        return v;
     }
 
-    std::string single(Key k, float &v) const
-    {
-        if (!parseFloatToken(text(k), v))
-            return unreadable(k);
-        double d = 0.0;
-        if (!std::isfinite(v) && parseDouble(text(k), d) && std::isfinite(d))
-            return "keyword " + quoted(name(k)) + " is " + quoted(text(k)) +
-                   ", beyond single precision";
-        if (!std::isfinite(v))
-            return "keyword " + quoted(name(k)) + " must be finite, not " + quoted(text(k));
-        return {};
-    }
-
-    std::string count(Key k, int32_t &out) const
+    int32_t count(Key k) const
     {
         if (!has(k))
-            return "keyword " + quoted(k == kNCols ? "ncols" : "nrows") + " is missing";
-        int64_t v = 0;
-        if (std::string err = integer(k, v); !err.empty())
-            return err;
+            refuse("keyword " + quoted(k == kNCols ? "ncols" : "nrows") + " is missing");
+        const int64_t v = integer(k);
         if (v <= 0 || v > INT32_MAX)
-            return "keyword " + quoted(name(k)) + " must be a positive 32-bit count";
-        out = static_cast<int32_t>(v);
-        return {};
+            refuse("keyword " + quoted(name(k)) + " must be a positive 32-bit count");
+        return static_cast<int32_t>(v);
     }
 
-    std::string positiveSide(Key k, double &v) const
+    double positiveSide(Key k) const
     {
-        if (!parseDouble(text(k), v))
-            return unreadable(k);
+        double v = 0.0;
+        if (!numeric_text::parseDouble(text(k), v))
+            unreadable(k);
         if (!(v > 0.0) || !std::isfinite(v))
-            return "keyword " + quoted(name(k)) + " is " + quoted(text(k)) +
-                   ": the cell size must be positive and finite";
-        return {};
+            refuse("keyword " + quoted(name(k)) + " is " + quoted(text(k)) +
+                   ": the cell size must be positive and finite");
+        return v;
+    }
+
+    // A keyword whose integer value must be exactly `expected`.
+    void require(Key k, int64_t expected, const std::string &why) const
+    {
+        if (has(k) && integer(k) != expected)
+            refuse("keyword " + quoted(name(k)) + " is " + text(k) + why);
     }
 
     // Band-interleaved layout of the cell data: one band of 32-bit floats,
     // rows packed without padding.
-    std::string checkLayout(const RasterHeader &out) const
+    void checkLayout(int32_t cols) const
     {
-        int64_t v = 0;
-        if (has(kNBands)) {
-            if (std::string err = integer(kNBands, v); !err.empty())
-                return err;
-            if (v != 1)
-                return "keyword " + quoted(name(kNBands)) + " is " + text(kNBands) +
-                       ": only a single-band grid can be used";
-        }
+        require(kNBands, 1, ": only a single-band grid can be used");
         if (has(kPixelType) && lower(text(kPixelType)) != "float")
-            return "keyword " + quoted(name(kPixelType)) + " is " + quoted(text(kPixelType)) +
-                   ": only FLOAT cells can be used";
+            refuse("keyword " + quoted(name(kPixelType)) + " is " + quoted(text(kPixelType)) +
+                   ": only FLOAT cells can be used");
         // Without PIXELTYPE the .flt extension itself says floating point.
-        if (has(kNBits)) {
-            if (std::string err = integer(kNBits, v); !err.empty())
-                return err;
-            if (v != 32)
-                return "keyword " + quoted(name(kNBits)) + " is " + text(kNBits) +
-                       ": only 32-bit floating-point cells can be used";
-        }
+        require(kNBits, 32, ": only 32-bit floating-point cells can be used");
         if (has(kLayout)) {
             const std::string l = lower(text(kLayout));
             if (l != "bil" && l != "bip" && l != "bsq")
-                return "keyword " + quoted(name(kLayout)) + " is " + quoted(text(kLayout)) +
-                       ": expected BIL, BIP or BSQ";
+                refuse("keyword " + quoted(name(kLayout)) + " is " + quoted(text(kLayout)) +
+                       ": expected BIL, BIP or BSQ");
         }
-        const int64_t rowBytes = int64_t{out.nCols} * 4;
-        for (Key k : {kBandRowBytes, kTotalRowBytes}) {
-            if (!has(k))
-                continue;
-            if (std::string err = integer(k, v); !err.empty())
-                return err;
-            if (v != rowBytes)
-                return "keyword " + quoted(name(k)) + " is " + text(k) + " but a row of " +
-                       std::to_string(out.nCols) + " float cells takes " + std::to_string(rowBytes) +
-                       " bytes";
-        }
-        for (Key k : {kSkipBytes, kBandGapBytes}) {
-            if (!has(k))
-                continue;
-            if (std::string err = integer(k, v); !err.empty())
-                return err;
-            if (v != 0)
-                return "keyword " + quoted(name(k)) + " is " + text(k) + ": only 0 can be used";
-        }
-        if (has(kByteOrder)) {
-            const std::string b = lower(text(kByteOrder));
-            if (b == "lsbfirst" || b == "i")
-                return {};
-            if (b != "msbfirst" && b != "m")
-                return "keyword " + quoted(name(kByteOrder)) + " is " + quoted(text(kByteOrder)) +
-                       ": expected LSBFIRST (I) or MSBFIRST (M)";
-        }
-        return {};
+        const int64_t rowBytes = int64_t{cols} * 4;
+        for (Key k : {kBandRowBytes, kTotalRowBytes})
+            require(k, rowBytes,
+                    " but a row of " + std::to_string(cols) + " float cells takes " + std::to_string(rowBytes) + " bytes");
+        for (Key k : {kSkipBytes, kBandGapBytes})
+            require(k, 0, ": only 0 can be used");
+    }
+
+    bool bigEndian() const
+    {
+        if (!has(kByteOrder))
+            return false;
+        const std::string order = lower(text(kByteOrder));
+        if (order == "msbfirst" || order == "m")
+            return true;
+        if (order != "lsbfirst" && order != "i")
+            refuse("keyword " + quoted(name(kByteOrder)) + " is " + quoted(text(kByteOrder)) +
+                   ": expected LSBFIRST (I) or MSBFIRST (M)");
+        return false;
     }
 
     // The cell side from cellsize, dx/dy or XDIM/YDIM, whichever are given;
-    // they must agree and describe square cells.
-    std::string cellSides(const RasterHeader &out, double &xSide, double &ySide, float &cellsize) const
+    // they must agree and describe square cells. Returns the x and y sides.
+    std::pair<double, double> cellSides(int64_t extent) const
     {
-        const int64_t extent = std::max(out.nCols, out.nRows);
-        std::optional<double> x, y;
+        std::optional<std::pair<double, double>> sides;
         Key xKey = kKeyCount;
         for (const auto &[kx, ky] : {std::pair{kDx, kDy}, std::pair{kXDim, kYDim}}) {
             if (!has(kx) && !has(ky))
                 continue;
             if (!has(kx) || !has(ky)) {
                 const Key given = has(kx) ? kx : ky;
-                return "keyword " + quoted(name(given)) + " is given without " +
-                       quoted(given == kx ? (kx == kDx ? "dy" : "YDIM") : (kx == kDx ? "dx" : "XDIM"));
+                refuse("keyword " + quoted(name(given)) + " is given without " +
+                       quoted(given == kx ? (kx == kDx ? "dy" : "YDIM") : (kx == kDx ? "dx" : "XDIM")));
             }
-            double a = 0.0, b = 0.0;
-            if (std::string err = positiveSide(kx, a); !err.empty())
-                return err;
-            if (std::string err = positiveSide(ky, b); !err.empty())
-                return err;
+            const double a = positiveSide(kx), b = positiveSide(ky);
             if (!sameSide(a, b, extent))
-                return "keywords " + quoted(name(kx)) + " (" + text(kx) + ") and " + quoted(name(ky)) +
-                       " (" + text(ky) + ") differ: only square cells can be used";
-            if (x && !(sameSide(*x, a, extent) && sameSide(*y, b, extent)))
-                return "keywords " + quoted(name(xKey)) + " and " + quoted(name(kx)) +
-                       " give different cell sizes";
-            x = a;
-            y = b;
+                refuse("keywords " + quoted(name(kx)) + " (" + text(kx) + ") and " + quoted(name(ky)) + " (" +
+                       text(ky) + ") differ: only square cells can be used");
+            if (sides && !(sameSide(sides->first, a, extent) && sameSide(sides->second, b, extent)))
+                refuse("keywords " + quoted(name(xKey)) + " and " + quoted(name(kx)) + " give different cell sizes");
+            sides = std::pair{a, b};
             xKey = kx;
         }
         if (has(kCellSize)) {
-            double c = 0.0;
-            if (std::string err = positiveSide(kCellSize, c); !err.empty())
-                return err;
-            if (x && !(sameSide(c, *x, extent) && sameSide(c, *y, extent)))
-                return "keywords " + quoted(name(kCellSize)) + " (" + text(kCellSize) + ") and " +
-                       quoted(name(xKey)) + " (" + text(xKey) + ") give different cell sizes";
-            // As the classic header was always read: the text rounded once
-            // to single precision.
-            if (std::string err = single(kCellSize, cellsize); !err.empty())
-                return err;
-            xSide = ySide = c;
-        } else if (x) {
-            xSide = *x;
-            ySide = *y;
-            cellsize = static_cast<float>((*x + *y) / 2.0);
-        } else {
-            return "keyword 'cellsize' is missing";
+            const double c = positiveSide(kCellSize);
+            if (sides && !(sameSide(c, sides->first, extent) && sameSide(c, sides->second, extent)))
+                refuse("keywords " + quoted(name(kCellSize)) + " (" + text(kCellSize) + ") and " + quoted(name(xKey)) +
+                       " (" + text(xKey) + ") give different cell sizes");
+            return {c, c};
         }
-        if (!(cellsize > 0.0f) || !std::isfinite(cellsize))
-            return "the cell size " + quoted(has(kCellSize) ? text(kCellSize) : text(xKey)) +
-                   " does not fit single precision";
-        return {};
+        if (!sides)
+            refuse("keyword 'cellsize' is missing");
+        return *sides;
     }
 
     bool interleavedHeader() const
     {
-        for (Key k : {kLayout, kNBands, kNBits, kPixelType, kBandRowBytes, kTotalRowBytes, kXDim,
-                      kYDim, kUlxMap, kUlyMap})
+        for (Key k : {kLayout, kNBands, kNBits, kPixelType, kBandRowBytes, kTotalRowBytes, kXDim, kYDim, kUlxMap,
+                      kUlyMap})
             if (has(k))
                 return true;
         return false;
@@ -340,106 +280,79 @@ private:
 
     // West or south edge of the grid from one axis' keywords: the corner,
     // the centre of the corner cell, or (ULXMAP/ULYMAP) the centre of the
-    // north-west cell.
-    std::string edge(Key corner, Key centre, Key upperLeft, double side, bool isY, float &out) const
+    // north-west cell. All in double, as the file gives them.
+    double edge(Key corner, Key centre, Key upperLeft, double side, bool isY, int32_t rows) const
     {
-        const Key given[] = {corner, centre, upperLeft};
         Key first = kKeyCount;
-        for (Key k : given) {
+        for (Key k : {corner, centre, upperLeft}) {
             if (!has(k))
                 continue;
             if (first != kKeyCount)
-                return "keywords " + quoted(name(first)) + " and " + quoted(name(k)) +
-                       " both place the grid";
+                refuse("keywords " + quoted(name(first)) + " and " + quoted(name(k)) + " both place the grid");
             first = k;
         }
         if (first == kKeyCount) {
             if (interleavedHeader())
-                return "keyword " + quoted(isY ? "ULYMAP" : "ULXMAP") + " is missing";
-            return "keyword " + quoted(isY ? "yllcorner" : "xllcorner") + " is missing";
+                refuse("keyword " + quoted(isY ? "ULYMAP" : "ULXMAP") + " is missing");
+            refuse("keyword " + quoted(isY ? "yllcorner" : "xllcorner") + " is missing");
         }
-        if (first == corner) {
-            // Rounded once, exactly as the classic header was read.
-            if (std::string err = single(corner, out); !err.empty())
-                return err;
-            return {};
-        }
-        double v = 0.0;
-        if (std::string err = real(first, v); !err.empty())
-            return err;
-        double edgeValue = v - side / 2.0;
+        const double v = real(first);
+        if (first == corner)
+            return v;
         if (first == upperLeft && isY)
-            edgeValue = v + side / 2.0 - static_cast<double>(rows_) * side;
-        out = static_cast<float>(edgeValue);
-        if (!std::isfinite(out))
-            return "keyword " + quoted(name(first)) + " (" + text(first) +
-                   ") does not fit single precision";
-        return {};
+            return v + side / 2.0 - static_cast<double>(rows) * side;
+        return v - side / 2.0;
     }
 
-    std::string interpret(RasterHeader &out)
+    void interpret(RasterHeader &out)
     {
-        if (std::string err = count(kNCols, out.nCols); !err.empty())
-            return err;
-        if (std::string err = count(kNRows, out.nRows); !err.empty())
-            return err;
-        rows_ = out.nRows;
-        if (std::string err = checkLayout(out); !err.empty())
-            return err;
-        if (has(kByteOrder)) {
-            const std::string b = lower(text(kByteOrder));
-            out.bigEndian = b == "msbfirst" || b == "m";
-        }
-        if (has(kRotation)) {
-            double r = 0.0;
-            if (std::string err = real(kRotation, r); !err.empty())
-                return err;
-            if (r != 0.0)
-                return "keyword " + quoted(name(kRotation)) + " is " + text(kRotation) +
-                       ": a rotated grid cannot be used";
-        }
+        GridGeometry &g = out.grid;
+        g.cols = count(kNCols);
+        g.rows = count(kNRows);
+        checkLayout(g.cols);
+        out.bigEndian = bigEndian();
+        if (has(kRotation) && real(kRotation) != 0.0)
+            refuse("keyword " + quoted(name(kRotation)) + " is " + text(kRotation) + ": a rotated grid cannot be used");
 
         bool georeferenced = false;
-        for (Key k : {kXllCorner, kXllCenter, kYllCorner, kYllCenter, kUlxMap, kUlyMap, kCellSize,
-                      kDx, kDy, kXDim, kYDim})
+        for (Key k : {kXllCorner, kXllCenter, kYllCorner, kYllCenter, kUlxMap, kUlyMap, kCellSize, kDx, kDy, kXDim,
+                      kYDim})
             georeferenced = georeferenced || has(k);
         if (!georeferenced && interleavedHeader())
-            return "keywords 'ULXMAP', 'ULYMAP', 'XDIM' and 'YDIM' are missing: the header does "
-                   "not place the grid (GDAL leaves them out for a rotated grid, which cannot be "
-                   "used)";
+            refuse("keywords 'ULXMAP', 'ULYMAP', 'XDIM' and 'YDIM' are missing: the header does not place the grid "
+                   "(GDAL leaves them out for a rotated grid, which cannot be used)");
 
-        double xSide = 0.0, ySide = 0.0;
-        if (std::string err = cellSides(out, xSide, ySide, out.cellsize); !err.empty())
-            return err;
-        if (std::string err = edge(kXllCorner, kXllCenter, kUlxMap, xSide, false, out.minx); !err.empty())
-            return err;
-        if (std::string err = edge(kYllCorner, kYllCenter, kUlyMap, ySide, true, out.miny); !err.empty())
-            return err;
+        const auto [xSide, ySide] = cellSides(std::max(g.cols, g.rows));
+        // XDIM and YDIM that differ only by printing noise make one side.
+        g.cellsize = has(kCellSize) ? xSide : (xSide + ySide) / 2.0;
+        g.minx = edge(kXllCorner, kXllCenter, kUlxMap, xSide, false, g.rows);
+        g.miny = edge(kYllCorner, kYllCenter, kUlyMap, ySide, true, g.rows);
+        if (!std::isfinite(g.minx) || !std::isfinite(g.miny))
+            refuse("the grid's corner lies beyond the range of coordinates");
 
         out.hasNodata = has(kNodata);
-        if (out.hasNodata) {
-            // A NaN marker is kept: it is what GDAL writes for a NaN nodata.
-            if (!parseFloatToken(text(kNodata), out.nodata))
-                return unreadable(kNodata);
-        }
-        return {};
+        // A NaN marker is kept: it is what GDAL writes for a NaN nodata.
+        if (out.hasNodata && !parseFloatToken(text(kNodata), out.nodata))
+            unreadable(kNodata);
     }
 
     TextReader &reader_;
     bool ascii_;
     std::array<std::optional<Entry>, kKeyCount> seen_;
-    std::string last_;
-    int32_t rows_ = 0;
 };
+
+std::string parse(TextReader &reader, bool ascii, RasterHeader &out)
+{
+    try {
+        HeaderParser(reader, ascii).run(out);
+    } catch (const HeaderError &e) {
+        return e.reason;
+    }
+    return {};
+}
 
 }  // namespace
 
-std::string parseAsciiGridHeader(TextReader &reader, RasterHeader &out)
-{
-    return HeaderParser(reader, true).run(out);
-}
+std::string parseAsciiGridHeader(TextReader &reader, RasterHeader &out) { return parse(reader, true, out); }
 
-std::string parseFloatGridHeader(TextReader &reader, RasterHeader &out)
-{
-    return HeaderParser(reader, false).run(out);
-}
+std::string parseFloatGridHeader(TextReader &reader, RasterHeader &out) { return parse(reader, false, out); }

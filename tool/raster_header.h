@@ -4,20 +4,16 @@
 #ifndef MORVANE_RASTER_HEADER_H
 #define MORVANE_RASTER_HEADER_H
 
+#include "grid_geometry.h"
 #include "text_reader.h"
 
-#include <cstdint>
 #include <string>
 
 struct RasterHeader {
-    int32_t nCols = 0;
-    int32_t nRows = 0;
-    float minx = 0.0f;
-    float miny = 0.0f;
-    float cellsize = 0.0f;
+    GridGeometry grid;
     float nodata = 0.0f;     // may be NaN when the header says so
     bool hasNodata = false;  // without one, no cell is NODATA
-    bool bigEndian = false;
+    bool bigEndian = false;  // .hdr byte order; ASCII grids are text
 };
 
 // Both return an empty string on success, otherwise the reason, naming the

@@ -1,18 +1,26 @@
 #include "record_selection.h"
 
-#include "raster.h"
+#include "record_kernel.h"
+#include "unaligned.h"
 
+#include <algorithm>
 #include <cmath>
 
-using record_selection::copyRecord;
-using record_selection::load32;
+using lidar::load_unaligned;
 
-Classifier::Classifier(const LAS12Header &h, double lowLimit, double highLimit)
+Classifier::Classifier(const LAS12Header &h, const Raster &raster, double lowLimit, double highLimit)
     : xScale(h.XScaleFactor), xOffset(h.XOffset), yScale(h.YScaleFactor), yOffset(h.YOffset),
-      zScale(h.ZScaleFactor), zOffset(h.ZOffset), minx(_minx), miny(_miny), cellsize(_cellsize),
-      rows(_nRows), cols(_nCols), nodata(_NODATAval), low(lowLimit), high(highLimit),
+      zScale(h.ZScaleFactor), zOffset(h.ZOffset), minx(raster.grid().minx), miny(raster.grid().miny),
+      cellsize(raster.grid().cellsize), rows(raster.grid().rows), cols(raster.grid().cols),
+      cells(raster.cells.get()), rowBegin(raster.window.rowBegin), rowEnd(raster.window.rowEnd),
+      colBegin(raster.window.colBegin), colEnd(raster.window.colEnd), topRow(raster.window.rowEnd - 1),
+      firstCol(raster.window.colBegin), windowCols(static_cast<size_t>(raster.window.cols())),
+      nodata(raster.header.nodata), nodataIsNaN(raster.nodataIsNaN()), low(lowLimit), high(highLimit),
       cellsizeInverse(1.0 / cellsize), nearBorder(0.0)
 {
+    // Without a declared value no cell is NODATA: NaN equals nothing.
+    if (!raster.header.hasNodata)
+        nodata = std::nanf("");
     int exponent = 0;
     if (!std::isnormal(cellsize) || !std::isnormal(cellsizeInverse)) {
         cellsizeInverse = 0.0;
@@ -32,33 +40,37 @@ Classifier::Classifier(const LAS12Header &h, double lowLimit, double highLimit)
 namespace {
 
 // The cell is floor(q) for q = (coordinate - corner) / cellsize. Since the
-// raster's bounds are whole numbers, floor(q) >= 0 exactly when q >= 0 and
-// floor(q) < n exactly when q < n, and for q >= 0 truncation is floor; NaN
-// fails every test. So q itself is tested and truncated.
+// raster's and the window's bounds are whole numbers, floor(q) >= b exactly
+// when q >= b and floor(q) < e exactly when q < e, and for q >= 0 truncation
+// is floor; NaN fails every test. So q itself is tested and truncated.
 template <size_t Len>
-uint8_t *selectRecords(uint8_t *kept, const uint8_t *records, size_t count, size_t len,
-                       const Classifier &classifier, Tally &tally)
+Selection classify(uint8_t *kept, const uint8_t *records, size_t count, size_t len, const Classifier &classifier,
+                   Tally &tally)
 {
     // Local copies: the stores of records could otherwise alias them.
     const Classifier c = classifier;
-    const float *const *const raster = _raster;
     if constexpr (Len != 0)
         len = Len;
-    uint32_t out = 0, onNodata = 0;
-    for (size_t k = 0; k < count; ++k) {
+    uint32_t outside = 0, onNodata = 0;
+    size_t k = 0;
+    for (; k < count; ++k) {
         const uint8_t *rec = records + k * len;
-        const double row = (load32(rec + 4) * c.yScale + c.yOffset - c.miny) / c.cellsize;
-        const double col = (load32(rec) * c.xScale + c.xOffset - c.minx) / c.cellsize;
+        const double row = (load_unaligned<int32_t>(rec + 4) * c.yScale + c.yOffset - c.miny) / c.cellsize;
+        const double col = (load_unaligned<int32_t>(rec) * c.xScale + c.xOffset - c.minx) / c.cellsize;
         if (!(row >= 0.0 && row < c.rows && col >= 0.0 && col < c.cols)) {
-            ++out;
+            ++outside;
             continue;
         }
-        const float v = raster[static_cast<int32_t>(row)][static_cast<int32_t>(col)];
-        if (v == c.nodata) {
+        if (!(row >= c.rowBegin && row < c.rowEnd && col >= c.colBegin && col < c.colEnd)) [[unlikely]]
+            break;
+        const size_t cell = static_cast<size_t>(c.topRow - static_cast<int32_t>(row)) * c.windowCols +
+                            static_cast<size_t>(static_cast<int32_t>(col) - c.firstCol);
+        const float v = c.cells[cell];
+        if (v == c.nodata || (c.nodataIsNaN && v != v)) {
             ++onNodata;
             continue;
         }
-        const double z = load32(rec + 8) * c.zScale + c.zOffset;
+        const double z = load_unaligned<int32_t>(rec + 8) * c.zScale + c.zOffset;
         const double value = v;
         // Without a branch, as the test goes either way at random: both
         // limits in one vector comparison, the record always copied, and
@@ -69,41 +81,35 @@ uint8_t *selectRecords(uint8_t *kept, const uint8_t *records, size_t count, size
         const auto within = below <= above;  // z >= value + low, z <= value + high
         const bool selected = (within[0] & within[1]) != 0;
         if constexpr (Len != 0)
-            copyRecord<Len>(kept, rec);
+            record_kernel::copyRecord<Len>(kept, rec);
         else if (selected)
             std::memmove(kept, rec, len);
         kept += selected ? len : 0;
     }
-    tally.out += out;
+    tally.outside += outside;
     tally.onNodata += onNodata;
-    return kept;
+    return {kept, k};
 }
 
 }  // namespace
 
-uint8_t *record_selection::selectPortable(uint8_t *kept, const uint8_t *records, size_t count, size_t len,
-                                          const Classifier &c, Tally &tally)
+Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const Classifier &c,
+                                Tally &tally)
 {
     // The standard lengths get a copy of a few fixed moves.
     switch (len) {
-    case 20: return selectRecords<20>(kept, records, count, len, c, tally);
-    case 26: return selectRecords<26>(kept, records, count, len, c, tally);
-    case 28: return selectRecords<28>(kept, records, count, len, c, tally);
-    case 34: return selectRecords<34>(kept, records, count, len, c, tally);
-    default: return selectRecords<0>(kept, records, count, len, c, tally);
+    case 20: return classify<20>(keep, records, count, len, c, tally);
+    case 26: return classify<26>(keep, records, count, len, c, tally);
+    case 28: return classify<28>(keep, records, count, len, c, tally);
+    case 34: return classify<34>(keep, records, count, len, c, tally);
+    default: return classify<0>(keep, records, count, len, c, tally);
     }
 }
 
-size_t selectBlockPortable(uint8_t *records, size_t count, size_t len, const Classifier &c, Tally &tally)
+Selection selectRecords(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const Classifier &c,
+                        Tally &tally)
 {
-    const uint8_t *end = record_selection::selectPortable(records, records, count, len, c, tally);
-    return static_cast<size_t>(end - records) / len;
-}
-
-size_t selectBlock(uint8_t *records, size_t count, size_t len, const Classifier &c, Tally &tally)
-{
-    // The vector kernel itself hands other record lengths to the portable one.
     static const bool vector = vectorKernelAvailable();
-    return vector ? selectBlockVector(records, count, len, c, tally)
-                  : selectBlockPortable(records, count, len, c, tally);
+    return vector ? selectRecordsVector(keep, records, count, len, c, tally)
+                  : selectRecordsPortable(keep, records, count, len, c, tally);
 }

@@ -4,24 +4,28 @@
 //
 // Two kernels give the same result bit for bit: a portable one, record by
 // record, and a vector one for processors with AVX-512. selectBlock picks
-// the vector one when the processor has it and the record length is one of
-// the four standard ones.
+// the vector one when the processor has it.
 #ifndef MORVANE_RECORD_SELECTION_H
 #define MORVANE_RECORD_SELECTION_H
 
 #include "LiDAR.h"
-#include "point_filter.h"
+#include "raster.h"
+#include "tally.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 // Everything the classification reads, widened to double once per run.
 struct Classifier {
     double xScale, xOffset, yScale, yOffset, zScale, zOffset;
     double minx, miny, cellsize, rows, cols;
+    // The cells held: a window of the grid, northern row first.
+    const float *cells;
+    double rowBegin, rowEnd, colBegin, colEnd;
+    int32_t topRow, firstCol;  // the window's northern row, western column
+    size_t windowCols;
     float nodata;
+    bool nodataIsNaN;  // every NaN cell is NODATA
     double low, high;
     // The cell index is (coordinate - corner) / cellsize. The vector kernel
     // multiplies by cellsizeInverse instead and divides only where the
@@ -32,53 +36,31 @@ struct Classifier {
     double cellsizeInverse;
     double nearBorder;
 
-    Classifier(const LAS12Header &h, double lowLimit, double highLimit);
+    Classifier(const LAS12Header &h, const Raster &raster, double lowLimit, double highLimit);
 };
 
-// Classifies count records of len bytes and compacts the selected ones to
-// the front of records; returns how many were selected and adds the others
-// to the tally.
-size_t selectBlock(uint8_t *records, size_t count, size_t len, const Classifier &c, Tally &tally);
+// What a kernel did with a run of records.
+struct Selection {
+    uint8_t *keptEnd;   // the selected records lie from the caller's `keep` up to here
+    size_t classified;  // records handled; fewer than given when one lies in
+                        // the grid but outside the cells held
+};
+
+// Classifies count records of len bytes, writing the selected ones in order
+// from `keep` on (keep is records itself or lies a whole number of records
+// before it) and counting the others in tally. Stops at the first record
+// that lies in the grid outside the window held, leaving it and every later
+// record untouched.
+Selection selectRecords(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const Classifier &c,
+                        Tally &tally);
 
 // The two kernels, for tests that hold them to each other. The vector one
-// exists only when vectorKernelAvailable() is true, and only for len 20,
-// 26, 28 and 34.
-size_t selectBlockPortable(uint8_t *records, size_t count, size_t len, const Classifier &c, Tally &tally);
-size_t selectBlockVector(uint8_t *records, size_t count, size_t len, const Classifier &c, Tally &tally);
+// exists only when vectorKernelAvailable() is true; for record lengths
+// other than 20, 26, 28 and 34 it hands over to the portable one.
+Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const Classifier &c,
+                                Tally &tally);
+Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const Classifier &c,
+                              Tally &tally);
 bool vectorKernelAvailable();
-
-namespace record_selection {
-
-inline int32_t load32(const uint8_t *p)
-{
-    int32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// Copies a record of Len bytes (16 or more) to dst, which is the record
-// itself or lies wholly before it. Every 16-byte piece is loaded before any
-// is stored; the last piece overlaps the one before it.
-template <size_t Len>
-inline void copyRecord(uint8_t *dst, const uint8_t *src)
-{
-    static_assert(Len >= 16);
-    struct Piece {
-        uint8_t bytes[16];
-    };
-    constexpr size_t kPieces = (Len + 15) / 16;
-    Piece pieces[kPieces];
-    for (size_t i = 0; i < kPieces; ++i)
-        std::memcpy(&pieces[i], src + std::min(16 * i, Len - 16), 16);
-    for (size_t i = 0; i < kPieces; ++i)
-        std::memcpy(dst + std::min(16 * i, Len - 16), &pieces[i], 16);
-}
-
-// The portable kernel on records[0, count), writing the selected records
-// from kept on (kept <= records); returns the end of what it kept.
-uint8_t *selectPortable(uint8_t *kept, const uint8_t *records, size_t count, size_t len,
-                        const Classifier &c, Tally &tally);
-
-}  // namespace record_selection
 
 #endif

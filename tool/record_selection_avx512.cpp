@@ -8,7 +8,7 @@
 // quotient's own wherever multiplying by the inverse could floor otherwise.
 #include "record_selection.h"
 
-#include "raster.h"
+#include "record_kernel.h"
 
 // GCC 12's AVX-512 header makes its "undefined" vectors by initialising
 // them from themselves, which -Wmaybe-uninitialized reports at every use;
@@ -22,7 +22,7 @@
 
 #define MORVANE_AVX512 __attribute__((target("avx512f,avx512vl,avx512dq")))
 
-using record_selection::copyRecord;
+using record_kernel::copyRecord;
 
 bool vectorKernelAvailable()
 {
@@ -39,9 +39,11 @@ constexpr int kFloor = _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC;
 struct Lanes {
     __m512d xScale, xOffset, yScale, yOffset, zScale, zOffset;
     __m512d minx, miny, cellsize, inverse, rows, cols, nearLow, nearHigh, low, high;
+    __m512d rowBegin, rowEnd, colBegin, colEnd, topRow, firstCol, windowCols;
     __m256 nodata;
-    __m256i offsets;  // of eight consecutive records
-    const long long *raster;
+    __mmask8 nodataIsNaN;  // all lanes when every NaN cell is NODATA
+    __m256i offsets;       // of eight consecutive records
+    const float *cells;
 };
 
 template <size_t Len>
@@ -53,16 +55,19 @@ MORVANE_AVX512 Lanes lanesOf(const Classifier &c)
                  _mm512_set1_pd(c.minx), _mm512_set1_pd(c.miny), _mm512_set1_pd(c.cellsize),
                  _mm512_set1_pd(c.cellsizeInverse), _mm512_set1_pd(c.rows), _mm512_set1_pd(c.cols),
                  _mm512_set1_pd(c.nearBorder), _mm512_set1_pd(1.0 - c.nearBorder), _mm512_set1_pd(c.low),
-                 _mm512_set1_pd(c.high), _mm256_set1_ps(c.nodata),
-                 _mm256_setr_epi32(0, L, 2 * L, 3 * L, 4 * L, 5 * L, 6 * L, 7 * L),
-                 reinterpret_cast<const long long *>(_raster)};
+                 _mm512_set1_pd(c.high), _mm512_set1_pd(c.rowBegin), _mm512_set1_pd(c.rowEnd),
+                 _mm512_set1_pd(c.colBegin), _mm512_set1_pd(c.colEnd), _mm512_set1_pd(c.topRow),
+                 _mm512_set1_pd(c.firstCol), _mm512_set1_pd(static_cast<double>(c.windowCols)),
+                 _mm256_set1_ps(c.nodata), static_cast<__mmask8>(c.nodataIsNaN ? 0xFF : 0),
+                 _mm256_setr_epi32(0, L, 2 * L, 3 * L, 4 * L, 5 * L, 6 * L, 7 * L), c.cells};
 }
 
-// Where eight records fall: the address of each one's cell, and which of
-// them are inside the grid (the others point at cell [0][0]).
+// Where eight records fall: the index of each one's cell among the cells
+// held, which of them are inside the grid, and which of those lie in the
+// window held (only those have an index).
 struct Cells {
-    __m512i address;
-    __mmask8 inside;
+    __m512i index;
+    __mmask8 inside, held;
 };
 
 template <size_t Len>
@@ -86,52 +91,64 @@ MORVANE_AVX512 inline Cells locate(const Lanes &v, const uint8_t *rec)
     const __m512d zero = _mm512_setzero_pd();
     const __mmask8 inside = _mm512_cmp_pd_mask(row, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(row, v.rows, _CMP_LT_OQ) &
                             _mm512_cmp_pd_mask(col, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(col, v.cols, _CMP_LT_OQ);
-    const __m256i rowIndex = _mm512_maskz_cvttpd_epi32(inside, row);
-    const __m256i colIndex = _mm512_maskz_cvttpd_epi32(inside, col);
-    const __m512i rowStart = _mm512_i32gather_epi64(rowIndex, v.raster, 8);
-    return Cells{_mm512_add_epi64(rowStart, _mm512_slli_epi64(_mm512_cvtepi32_epi64(colIndex), 2)), inside};
+    const __mmask8 held = inside & _mm512_cmp_pd_mask(row, v.rowBegin, _CMP_GE_OQ) &
+                          _mm512_cmp_pd_mask(row, v.rowEnd, _CMP_LT_OQ) &
+                          _mm512_cmp_pd_mask(col, v.colBegin, _CMP_GE_OQ) & _mm512_cmp_pd_mask(col, v.colEnd, _CMP_LT_OQ);
+    // (topRow - row) * windowCols + (col - firstCol) on the floored values:
+    // whole numbers far below 2^53, so exact in double.
+    const __m512d rowFloor = _mm512_roundscale_pd(row, kFloor), colFloor = _mm512_roundscale_pd(col, kFloor);
+    const __m512d cell = _mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(v.topRow, rowFloor), v.windowCols),
+                                       _mm512_sub_pd(colFloor, v.firstCol));
+    return Cells{_mm512_maskz_cvttpd_epi64(held, cell), inside, held};
 }
 
 // Asks for the cells' cache lines ahead of their use.
-MORVANE_AVX512 inline void prefetch(const Cells &cells)
+MORVANE_AVX512 inline void prefetch(const Lanes &v, const Cells &cells)
 {
-    alignas(64) const char *address[8];
-    _mm512_store_si512(address, cells.address);
-    for (const char *a : address)
-        _mm_prefetch(a, _MM_HINT_T0);
+    alignas(64) long long index[8];
+    _mm512_store_si512(index, cells.index);
+    for (int i = 0; i < 8; ++i)
+        if ((cells.held >> i) & 1)
+            _mm_prefetch(reinterpret_cast<const char *>(v.cells + index[i]), _MM_HINT_T0);
 }
 
 // The groups are pipelined: the cells of the next eight records are found,
 // and their cache lines requested, before the values of this eight's are
-// read, so that the raster's memory latency overlaps a group's work.
+// read, so that the raster's memory latency overlaps a group's work. A group
+// with a record in the grid but outside the cells held goes to the portable
+// kernel, which stops at that record.
 template <size_t Len>
-MORVANE_AVX512 uint8_t *selectEights(uint8_t *records, size_t count, const Classifier &c, Tally &tally)
+MORVANE_AVX512 Selection selectEights(uint8_t *kept, const uint8_t *records, size_t count, const Classifier &c,
+                                      Tally &tally)
 {
     const Lanes v = lanesOf<Len>(c);
-    uint8_t *kept = records;
-    uint32_t out = 0, onNodata = 0;
+    uint32_t outside = 0, onNodata = 0;
     size_t k = 0;
     Cells cells{};
     if (count >= 8)
         cells = locate<Len>(v, records);
     for (; k + 8 <= count; k += 8) {
+        if (cells.held != cells.inside) [[unlikely]]
+            break;
         const uint8_t *rec = records + k * Len;
         Cells next = cells;
         if (k + 16 <= count) {
             next = locate<Len>(v, rec + 8 * Len);
-            prefetch(next);
+            prefetch(v, next);
         }
-        const __m256 value = _mm512_i64gather_ps(cells.address, nullptr, 1);
-        const __mmask8 onNodataCell = _mm256_cmp_ps_mask(value, v.nodata, _CMP_EQ_OQ) & cells.inside;
+        const __m256 value = _mm512_mask_i64gather_ps(_mm256_setzero_ps(), cells.held, cells.index, v.cells, 4);
+        const __mmask8 nodataCell =
+            (_mm256_cmp_ps_mask(value, v.nodata, _CMP_EQ_OQ) | (_mm256_cmp_ps_mask(value, value, _CMP_UNORD_Q) & v.nodataIsNaN)) &
+            cells.held;
         const __m256i zRaw = _mm256_i32gather_epi32(reinterpret_cast<const int *>(rec + 8), v.offsets, 1);
         const __m512d z = _mm512_add_pd(_mm512_mul_pd(_mm512_cvtepi32_pd(zRaw), v.zScale), v.zOffset);
         const __m512d surface = _mm512_cvtps_pd(value);
         const __mmask8 within = _mm512_cmp_pd_mask(_mm512_add_pd(surface, v.low), z, _CMP_LE_OQ) &
                                 _mm512_cmp_pd_mask(z, _mm512_add_pd(surface, v.high), _CMP_LE_OQ);
-        const unsigned selected = within & cells.inside & ~onNodataCell & 0xFFu;
+        const unsigned selected = within & cells.held & ~nodataCell & 0xFFu;
 
-        out += 8 - static_cast<uint32_t>(__builtin_popcount(cells.inside));
-        onNodata += static_cast<uint32_t>(__builtin_popcount(onNodataCell));
+        outside += 8 - static_cast<uint32_t>(__builtin_popcount(cells.inside));
+        onNodata += static_cast<uint32_t>(__builtin_popcount(nodataCell));
         // Every record copied, kept advancing only over the selected ones:
         // no branch on a test that goes either way at random.
         for (size_t i = 0; i < 8; ++i) {
@@ -140,24 +157,24 @@ MORVANE_AVX512 uint8_t *selectEights(uint8_t *records, size_t count, const Class
         }
         cells = next;
     }
-    tally.out += out;
+    tally.outside += outside;
     tally.onNodata += onNodata;
-    return record_selection::selectPortable(kept, records + k * Len, count - k, Len, c, tally);
+    const Selection rest = selectRecordsPortable(kept, records + k * Len, count - k, Len, c, tally);
+    return {rest.keptEnd, k + rest.classified};
 }
 
 }  // namespace
 
-size_t selectBlockVector(uint8_t *records, size_t count, size_t len, const Classifier &c, Tally &tally)
+Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const Classifier &c,
+                              Tally &tally)
 {
     if (c.cellsizeInverse == 0.0)  // a cell size whose inverse cannot stand in for it
-        return selectBlockPortable(records, count, len, c, tally);
-    const uint8_t *end = nullptr;
+        return selectRecordsPortable(keep, records, count, len, c, tally);
     switch (len) {
-    case 20: end = selectEights<20>(records, count, c, tally); break;
-    case 26: end = selectEights<26>(records, count, c, tally); break;
-    case 28: end = selectEights<28>(records, count, c, tally); break;
-    case 34: end = selectEights<34>(records, count, c, tally); break;
-    default: return selectBlockPortable(records, count, len, c, tally);
+    case 20: return selectEights<20>(keep, records, count, c, tally);
+    case 26: return selectEights<26>(keep, records, count, c, tally);
+    case 28: return selectEights<28>(keep, records, count, c, tally);
+    case 34: return selectEights<34>(keep, records, count, c, tally);
+    default: return selectRecordsPortable(keep, records, count, len, c, tally);
     }
-    return static_cast<size_t>(end - records) / len;
 }

@@ -1,9 +1,6 @@
 #include "text_reader.h"
 
-#include <charconv>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 
 using text_detail::isSpace;
 
@@ -63,24 +60,4 @@ std::string_view TextReader::nextAtWindowEnd()
     last_ = std::string_view(data + pos_, stop - pos_);
     pos_ = stop;
     return last_;
-}
-
-bool parseOtherFloat(std::string_view token, float &value)
-{
-    const char *first = token.data();
-    const char *last = first + token.size();
-    // from_chars takes no leading '+', "%f" does.
-    if (first != last && *first == '+' && last - first > 1 && first[1] != '-' && first[1] != '+')
-        ++first;
-    const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
-    if (ec == std::errc() && ptr == last)
-        return true;
-    // Rare forms: out of float range (inf or 0 like strtof) and hexadecimal.
-    const std::string copy(token);
-    char *endp = nullptr;
-    const float parsed = std::strtof(copy.c_str(), &endp);
-    if (endp == copy.c_str() || *endp != '\0')
-        return false;
-    value = parsed;
-    return true;
 }

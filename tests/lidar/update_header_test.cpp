@@ -22,7 +22,7 @@ struct Expected {
     uint32_t count = 0;
     uint32_t byReturn[5] = {};
     int32_t maxX = -2147483646, minX = 2147483646, maxY = -2147483646, minY = 2147483646;
-    int32_t maxZ = -10000000, minZ = 10000000;
+    int32_t maxZ = -2147483646, minZ = 2147483646;
 };
 
 Expected expectedFor(const std::vector<Point> &points)
@@ -145,18 +145,28 @@ TEST(UpdateHeader, EmptyFileKeepsTheStartValues)
     EXPECT_EQ(getLE<double>(after, 179), -2147483646 * 0.5 + 100.0);
 }
 
-TEST(UpdateHeader, HighZKeepsTheZStartValue)
+// Stored Z beyond ten million raw units either way (fine Z scales, or
+// degrees at 1e-7) are the file's true extremes.
+TEST(UpdateHeader, ZBoundsAreTheTrueExtremesAtAnyMagnitude)
 {
-    LasSpec layout;
-    const std::vector<Point> points = {{1, 1, 20000000, 1}, {2, 2, 10000001, 1}};
-    const std::string before = buildLas(layout, points);
-    TempDir dir;
-    const std::string path = dir / "high.las";
-    writeFile(path, before);
-    refresh(path);
-    const std::string after = readFile(path);
-    EXPECT_EQ(getLE<double>(after, 219), 10000000 * 0.01);
-    EXPECT_EQ(getLE<double>(after, 211), 20000000 * 0.01);
+    const struct {
+        std::vector<Point> points;
+        int32_t maxZ, minZ;
+    } cases[] = {
+        {{{1, 1, 20000000, 1}, {2, 2, 10000001, 1}}, 20000000, 10000001},
+        {{{1, 1, -20000000, 1}, {2, 2, -10000001, 1}}, -10000001, -20000000},
+        {{{1, 1, 2147483647, 1}, {2, 2, -2147483647 - 1, 1}}, 2147483647, -2147483647 - 1},
+    };
+    for (const auto &c : cases) {
+        const std::string before = buildLas(LasSpec{}, c.points);
+        TempDir dir;
+        const std::string path = dir / "z.las";
+        writeFile(path, before);
+        refresh(path);
+        const std::string after = readFile(path);
+        EXPECT_EQ(getLE<double>(after, 211), c.maxZ * 0.01);
+        EXPECT_EQ(getLE<double>(after, 219), c.minZ * 0.01);
+    }
 }
 
 TEST(UpdateHeader, TypeZeroUsesTheDeclaredRecordLength)

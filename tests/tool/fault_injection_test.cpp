@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,15 +51,26 @@ void capChildMemory()
 #endif
 }
 
+// Also no file of more than 16 KiB (the console fits): writing a larger
+// output fails with EFBIG.
+void capChildMemoryAndFileSize()
+{
+    capChildMemory();
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{16 << 10, 16 << 10};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
 // Runs Morvane in cwd; a run that has not ended after 20 s counts as hung and
 // is killed. With asUser set, the child drops root for that user first.
-RunResult runMorvaneGuarded(const std::vector<std::string> &args, const std::string &cwd, uid_t asUser = 0)
+RunResult runMorvaneGuarded(const std::vector<std::string> &args, const std::string &cwd, uid_t asUser = 0,
+                            void (*beforeExec)() = capChildMemory)
 {
     RunOptions options;
     options.cwd = cwd;
     options.timeLimit = std::chrono::seconds(20);
     options.asUser = asUser;
-    options.beforeExec = capChildMemory;
+    options.beforeExec = beforeExec;
     return runProgram(MORVANE_EXE, args, options);
 }
 
@@ -108,9 +120,10 @@ std::string baseLas(const LasSpec &layout = LasSpec{}) { return buildLas(layout,
 
 struct Case {
     using Setup = std::function<void(const TempDir &, std::vector<std::string> &)>;
-    Case(std::string n, Setup s, std::string m, bool untouched = false, std::string r = "")
+    Case(std::string n, Setup s, std::string m, bool untouched = false, std::string r = "",
+         void (*limits)() = capChildMemory)
         : name(std::move(n)), setup(std::move(s)), message(std::move(m)), outputUntouched(untouched),
-          reason(std::move(r))
+          reason(std::move(r)), beforeExec(limits)
     {
     }
 
@@ -122,6 +135,7 @@ struct Case {
     // there is left as it was; false: the output path holds nothing after.
     bool outputUntouched = false;
     std::string reason;  // also expected, after the message, when not empty
+    void (*beforeExec)();  // the child's limits
 };
 
 void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
@@ -138,6 +152,18 @@ std::string sparseFile(const TempDir &dir, const std::string &name, const std::s
 uint64_t physicalMemory()
 {
     return static_cast<uint64_t>(::sysconf(_SC_PHYS_PAGES)) * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// The input with header bounds that cover every grid: all its cells are
+// needed.
+void writeLasCoveringEverything(const TempDir &d)
+{
+    std::string las = baseLas();
+    for (size_t at = 179; at < 211; at += 16) {
+        putLE<double>(las, at, 1e300);
+        putLE<double>(las, at + 8, -1e300);
+    }
+    writeFile(d / "in.las", las);
 }
 
 std::string gridHeader(int64_t cols, int64_t rows, const std::string &cell)
@@ -171,16 +197,46 @@ const std::vector<Case> &failureCases()
         withVlr.numberOfVlrs = 1;
         const size_t whole = baseLas().size();
 
-        c.push_back({"OutputOnFullDevice",
+        // 5000 points selected: 140 kB of output.
+        const auto manySelected = [](const TempDir &d, std::vector<std::string> &) {
+            writeFile(d / "in.las", buildLas(LasSpec{}, std::vector<Point>(5000, Point{10100, 20100, 1100})));
+        };
+        c.push_back({"OutputBeyondFileSizeLimit", manySelected, "Failed to write out.las: File too large", false, "",
+                     capChildMemoryAndFileSize});
+        // The earlier output stays whole: the new one was never put in its place.
+        c.push_back({"OutputBeyondFileSizeLimitKeepsEarlierOutput", manySelected,
+                     "Failed to write out.las: File too large", true, "", capChildMemoryAndFileSize});
+        c.push_back({"OutputIsDevice",
                      [](const TempDir &d, std::vector<std::string> &) {
                          std::filesystem::create_symlink("/dev/full", d / "out.las");
                      },
-                     "Failed to write out.las: No space left on device"});
+                     "Output file out.las is not a regular file", true});
         c.push_back({"OutputPathIsDirectory",
                      [](const TempDir &d, std::vector<std::string> &) {
                          std::filesystem::create_directory(d / "out.las");
                      },
-                     "Failed to open out.las for writing"});
+                     "Output file out.las is not a regular file", true});
+        c.push_back({"OutputIsFifo",
+                     [](const TempDir &d, std::vector<std::string> &) {
+                         if (::mkfifo((d / "out.las").c_str(), 0644) != 0)
+                             throw std::runtime_error("mkfifo failed");
+                     },
+                     "Output file out.las is not a regular file", true});
+        c.push_back({"RasterIsFifo",
+                     [](const TempDir &d, std::vector<std::string> &a) {
+                         if (::mkfifo((d / "pipe.asc").c_str(), 0644) != 0)
+                             throw std::runtime_error("mkfifo failed");
+                         a[0] = "pipe.asc";
+                     },
+                     "Input file pipe.asc is not a regular file", true});
+        c.push_back({"FloatGridHeaderIsFifo",
+                     [](const TempDir &d, std::vector<std::string> &a) {
+                         writeFile(d / "dem.flt", floatGrid({1, 2, 3, 4}));
+                         if (::mkfifo((d / "dem.hdr").c_str(), 0644) != 0)
+                             throw std::runtime_error("mkfifo failed");
+                         a[0] = "dem.flt";
+                     },
+                     "Input file dem.hdr is not a regular file", true});
         c.push_back({"OutputDirectoryMissing",
                      [](const TempDir &, std::vector<std::string> &a) { a[2] = "no/such/dir/out.las"; },
                      "Failed to open no/such/dir/out.las for writing"});
@@ -223,19 +279,24 @@ const std::vector<Case> &failureCases()
                          a[2] = "hard.las";
                      },
                      "Same file name (hard.las) has been specified twice", true});
-        c.push_back({"OutputIsRaster",
-                     [](const TempDir &, std::vector<std::string> &a) { a[2] = "grid.asc"; },
-                     "Same file name (grid.asc) has been specified twice", true});
-        c.push_back({"OutputIsFloatGridHeader",
+        c.push_back({"OutputIsRasterBySymlink",
+                     [](const TempDir &d, std::vector<std::string> &a) {
+                         std::filesystem::create_symlink("grid.asc", d / "grid_link.las");
+                         a[2] = "grid_link.las";
+                     },
+                     "Same file name (grid_link.las) has been specified twice", true});
+        c.push_back({"OutputIsFloatGridHeaderByHardLink",
                      [](const TempDir &d, std::vector<std::string> &a) {
                          writeFile(d / "dem.hdr", gridHeader(2, 2, "10"));
                          writeFile(d / "dem.flt", floatGrid({1, 2, 3, 4}));
+                         std::filesystem::create_hard_link(d / "dem.hdr", d / "hdr.las");
                          a[0] = "dem.flt";
-                         a[2] = "dem.hdr";
+                         a[2] = "hdr.las";
                      },
-                     "Same file name (dem.hdr) has been specified twice", true});
+                     "Same file name (hdr.las) has been specified twice", true});
         // Sparse files: big enough on disk to pass the size checks, far
-        // more cells than this machine's memory.
+        // more cells than this machine's memory; the input's header bounds
+        // cover them all.
         const int64_t cols = 1 << 16;
         const auto rows = static_cast<int64_t>(physicalMemory() / (4 * cols) + 1024);
         const std::string tooLarge = " (" + std::to_string(rows) + " rows x 65536 columns) is too large to hold in memory";
@@ -243,29 +304,49 @@ const std::vector<Case> &failureCases()
                      [=](const TempDir &d, std::vector<std::string> &a) {
                          writeFile(d / "big.hdr", gridHeader(cols, rows, "1"));
                          sparseFile(d, "big.flt", "", static_cast<uint64_t>(rows * cols * 4));
+                         writeLasCoveringEverything(d);
                          a[0] = "big.flt";
                      },
                      "Raster big.flt" + tooLarge, true});
+        // Header bounds around the first points only, and a last point at the
+        // grid's far corner: the cells under all of them cannot be held.
+        c.push_back({"StaleBoundsNeedMoreThanMemory",
+                     [=](const TempDir &d, std::vector<std::string> &a) {
+                         writeFile(d / "big.hdr", gridHeader(cols, rows, "1"));
+                         sparseFile(d, "big.flt", "", static_cast<uint64_t>(rows * cols * 4));
+                         std::vector<Point> points = basePoints();
+                         points.push_back({static_cast<int32_t>((cols - 2) * 100), static_cast<int32_t>((rows - 2) * 100), 0});
+                         std::string las = buildLas(LasSpec{}, points);
+                         for (size_t at = 179; at < 211; at += 16) {  // MaxX, MinX, then MaxY, MinY
+                             putLE<double>(las, at, 230.0);
+                             putLE<double>(las, at + 8, 95.0);
+                         }
+                         writeFile(d / "in.las", las);
+                         a[0] = "big.flt";
+                     },
+                     "The header bounds of in.las (X 95.000 to 230.000, Y 95.000 to 230.000) do not cover its points"});
         c.push_back({"AsciiGridLargerThanMemory",
                      [=](const TempDir &d, std::vector<std::string> &a) {
                          sparseFile(d, "big.asc", gridHeader(cols, rows, "1") + "1 2 3\n",
                                     static_cast<uint64_t>(rows * cols * 2));
+                         writeLasCoveringEverything(d);
                          a[0] = "big.asc";
                      },
                      "Raster big.asc" + tooLarge, true});
-        // One column: the row pointers and per-row allocations, not the
-        // cells, are what cannot be held.
-        const std::string narrow = " (2147483647 rows x 1 columns) is too large to hold in memory";
+        // Four columns and as many rows as a count can say.
+        const std::string narrow = " (2147483647 rows x 4 columns) is too large to hold in memory";
         c.push_back({"NarrowFloatGridLargerThanMemory",
                      [](const TempDir &d, std::vector<std::string> &a) {
-                         writeFile(d / "narrow.hdr", gridHeader(1, INT32_MAX, "1"));
-                         sparseFile(d, "narrow.flt", "", uint64_t{INT32_MAX} * 4);
+                         writeFile(d / "narrow.hdr", gridHeader(4, INT32_MAX, "1"));
+                         sparseFile(d, "narrow.flt", "", uint64_t{INT32_MAX} * 16);
+                         writeLasCoveringEverything(d);
                          a[0] = "narrow.flt";
                      },
                      "Raster narrow.flt" + narrow, true});
         c.push_back({"NarrowAsciiGridLargerThanMemory",
                      [](const TempDir &d, std::vector<std::string> &a) {
-                         sparseFile(d, "narrow.asc", gridHeader(1, INT32_MAX, "1") + "1\n2\n", uint64_t{INT32_MAX} * 2);
+                         sparseFile(d, "narrow.asc", gridHeader(4, INT32_MAX, "1") + "1\n2\n", uint64_t{INT32_MAX} * 8);
+                         writeLasCoveringEverything(d);
                          a[0] = "narrow.asc";
                      },
                      "Raster narrow.asc" + narrow, true});
@@ -310,7 +391,7 @@ TEST_P(FailingRun, Status255MessageInputsIntactNoOutputLeft)
         writeFile(outPath, "output of an earlier run");
     const auto before = snapshot(dir.path());
 
-    const RunResult r = runMorvaneGuarded(args, dir.path());
+    const RunResult r = runMorvaneGuarded(args, dir.path(), 0, tc.beforeExec);
 
     ASSERT_NE(r.status, kTimedOut) << "hung";
     EXPECT_EQ(r.status, 255) << r.out;
@@ -321,7 +402,7 @@ TEST_P(FailingRun, Status255MessageInputsIntactNoOutputLeft)
         EXPECT_NE(line.find(tc.reason), std::string::npos) << line;
     }
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(snapshot(dir.path()), before) << "a file was changed, created or removed";
+    EXPECT_EQ(snapshot(dir.path()), before) << "a file was changed, created or removed (a partial one left?)";
     if (!tc.outputUntouched && !outputWasThere) {
         EXPECT_FALSE(fileExists(outPath)) << "partial output left behind";
     }

@@ -4,7 +4,6 @@
 // in for a division (points exactly on, and a hair either side of, cell
 // borders), lanes outside the grid, NODATA and NaN cells, NaN and infinite
 // coordinates, and block lengths that leave a partial group of eight.
-#include "raster.h"
 #include "record_selection.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -22,47 +22,38 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// A grid installed as the process-wide raster for the life of the object.
-class InstalledGrid {
-public:
-    InstalledGrid(int32_t rows, int32_t cols, float minx, float miny, float cellsize, float nodata,
-                  std::mt19937 &rng)
-        : cells_(static_cast<size_t>(rows) * static_cast<size_t>(cols)), rowStarts_(static_cast<size_t>(rows))
-    {
-        std::uniform_real_distribution<float> height(-5.0f, 5.0f);
-        for (float &v : cells_) {
-            const uint32_t kind = rng() % 16;
-            v = kind == 0 ? nodata : kind == 1 ? std::numeric_limits<float>::quiet_NaN() : height(rng);
-        }
-        for (size_t r = 0; r < rowStarts_.size(); ++r)
-            rowStarts_[r] = cells_.data() + r * static_cast<size_t>(cols);
-        _raster = rowStarts_.data();
-        _nRows = rows;
-        _nCols = cols;
-        _minx = minx;
-        _miny = miny;
-        _cellsize = cellsize;
-        _NODATAval = nodata;
+// A raster of random heights with NODATA and NaN cells sprinkled in; the
+// cells held are `window` (the whole grid when empty).
+Raster makeRaster(int32_t rows, int32_t cols, double minx, double miny, double cellsize, float nodata,
+                  std::mt19937 &rng, CellWindow window = {})
+{
+    Raster r;
+    r.header.grid = {rows, cols, minx, miny, cellsize};
+    r.header.hasNodata = true;
+    r.header.nodata = nodata;
+    r.window = window.cellCount() != 0 ? window : CellWindow::whole(r.header.grid);
+    const size_t count = static_cast<size_t>(r.window.cellCount());
+    r.cells = std::make_unique<float[]>(count);
+    std::uniform_real_distribution<float> height(-5.0f, 5.0f);
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t kind = rng() % 16;
+        r.cells[i] = kind == 0 ? nodata : kind == 1 ? std::numeric_limits<float>::quiet_NaN() : height(rng);
     }
-    ~InstalledGrid() { _raster = nullptr; }
-    InstalledGrid(const InstalledGrid &) = delete;
-    InstalledGrid &operator=(const InstalledGrid &) = delete;
-
-private:
-    std::vector<float> cells_;
-    std::vector<float *> rowStarts_;
-};
+    return r;
+}
 
 struct Case {
     const char *label;
-    float cellsize;
+    double cellsize;
     double scale;   // X and Y scale factor
     double offset;  // added to X and Y before the corner is taken off
+    double minx = 1000.0, miny = 2000.0;
+    float nodata = -9999.0f;
 };
 
 // Raw coordinates that land exactly on a cell border, one raw unit either
 // side of it, anywhere in or around the grid, or far outside it.
-int32_t rawCoordinate(std::mt19937 &rng, const Case &c, float corner, int32_t cells)
+int32_t rawCoordinate(std::mt19937 &rng, const Case &c, double corner, int32_t cells)
 {
     const double cellsize = c.cellsize;
     const auto toRaw = [&](double world) {
@@ -91,7 +82,7 @@ std::vector<uint8_t> makeRecords(std::mt19937 &rng, const Case &c, size_t count,
     std::uniform_int_distribution<int32_t> z(-700, 700);  // within the cells' heights, in centimetres
     for (size_t k = 0; k < count; ++k) {
         uint8_t *rec = records.data() + k * len;
-        const int32_t xyz[3] = {rawCoordinate(rng, c, 1000.0f, cols), rawCoordinate(rng, c, 2000.0f, rows), z(rng)};
+        const int32_t xyz[3] = {rawCoordinate(rng, c, c.minx, cols), rawCoordinate(rng, c, c.miny, rows), z(rng)};
         std::memcpy(rec, xyz, sizeof xyz);
     }
     return records;
@@ -114,18 +105,23 @@ TEST(RecordSelection, VectorKernelMatchesThePortableOne)
     if (!vectorKernelAvailable())
         GTEST_SKIP() << "this processor has no AVX-512";
     const Case cases[] = {
-        {"power-of-two cell, exact inverse", 1.0f, 0.01, 0.0},
-        {"half-metre cell", 0.5f, 0.001, 500.0},
-        {"three-metre cell", 3.0f, 0.01, 0.0},
-        {"decimetre cell", 0.1f, 0.001, 0.0},
-        {"cell of 2.5", 2.5f, 0.01, -250.0},
-        {"cell of 0.7, fine scale", 0.7f, 0.0001, 1000.0},
-        {"tiny cell", 1e-3f, 1e-6, 1000.0},
-        {"huge cell", 3e6f, 0.01, 0.0},
-        {"cell of 30, coarse scale", 30.0f, 1.0, 0.0},
-        {"NaN offset", 1.5f, 0.01, kNaN},
-        {"infinite offset", 1.5f, 0.01, kInf},
-        {"NaN scale", 1.5f, kNaN, 0.0},
+        {"power-of-two cell, exact inverse", 1.0, 0.01, 0.0},
+        {"half-metre cell", 0.5, 0.001, 500.0},
+        {"three-metre cell", 3.0, 0.01, 0.0},
+        {"decimetre cell", 0.1, 0.001, 0.0},
+        {"cell of 2.5", 2.5, 0.01, -250.0},
+        {"cell of 0.7, fine scale", 0.7, 0.0001, 1000.0},
+        {"tiny cell", 1e-3, 1e-6, 1000.0},
+        {"huge cell", 3e6, 0.01, 0.0},
+        {"cell of 30, coarse scale", 30.0, 1.0, 0.0},
+        {"NaN offset", 1.5, 0.01, kNaN},
+        {"infinite offset", 1.5, 0.01, kInf},
+        {"NaN scale", 1.5, kNaN, 0.0},
+        {"UTM north, quarter-metre cells", 0.25, 0.001, 4500000.0, 500000.0, 4500000.25},
+        {"UTM south, half-metre cells", 0.5, 0.01, 8500000.0, 712345.5, 8512345.5},
+        {"State Plane feet, 3 ft cells", 3.0, 0.01, 2100000.0, 2100000.37, 710000.13},
+        {"degrees, 1/3 arc-second cells", 1.0 / 10800.0, 1e-7, -120.0, -122.3456789, 47.6543219},
+        {"NaN NODATA declared", 1.5, 0.01, 0.0, 1000.0, 2000.0, std::numeric_limits<float>::quiet_NaN()},
     };
     const size_t lengths[] = {20, 26, 28, 34};
     const size_t counts[] = {1, 7, 8, 9, 63, 1000, 4099};
@@ -133,21 +129,31 @@ TEST(RecordSelection, VectorKernelMatchesThePortableOne)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
         const int32_t rows = 1 + static_cast<int32_t>(rng() % 40), cols = 1 + static_cast<int32_t>(rng() % 40);
-        const InstalledGrid grid(rows, cols, 1000.0f, 2000.0f, c.cellsize, -9999.0f, rng);
-        const Classifier classifier(headerFor(c), -1.5, 2.0);
-        for (const size_t len : lengths) {
-            for (const size_t count : counts) {
-                SCOPED_TRACE("record length " + std::to_string(len) + ", " + std::to_string(count) + " records");
-                const std::vector<uint8_t> records = makeRecords(rng, c, count, len, rows, cols);
-                std::vector<uint8_t> portable = records, vector = records;
-                Tally portableTally, vectorTally;
-                const size_t keptPortable = selectBlockPortable(portable.data(), count, len, classifier, portableTally);
-                const size_t keptVector = selectBlockVector(vector.data(), count, len, classifier, vectorTally);
-                ASSERT_EQ(keptVector, keptPortable);
-                ASSERT_EQ(vectorTally.out, portableTally.out);
-                ASSERT_EQ(vectorTally.onNodata, portableTally.onNodata);
-                ASSERT_TRUE(std::equal(vector.begin(), vector.begin() + static_cast<long>(keptVector * len),
-                                       portable.begin()));
+        // The whole grid held, or only part of it: then both stop at the
+        // same record, the first in the grid outside the cells held.
+        const CellWindow part{rows / 3, rows - rows / 4, cols / 4, cols - cols / 3};
+        for (const CellWindow &held : {CellWindow{}, part}) {
+            const Raster raster = makeRaster(rows, cols, c.minx, c.miny, c.cellsize, c.nodata, rng, held);
+            const Classifier classifier(headerFor(c), raster, -1.5, 2.0);
+            for (const size_t len : lengths) {
+                for (const size_t count : counts) {
+                    SCOPED_TRACE("record length " + std::to_string(len) + ", " + std::to_string(count) + " records");
+                    const std::vector<uint8_t> records = makeRecords(rng, c, count, len, rows, cols);
+                    std::vector<uint8_t> portable = records, vector = records;
+                    Tally portableTally, vectorTally;
+                    const Selection p =
+                        selectRecordsPortable(portable.data(), portable.data(), count, len, classifier, portableTally);
+                    const Selection v =
+                        selectRecordsVector(vector.data(), vector.data(), count, len, classifier, vectorTally);
+                    ASSERT_EQ(v.classified, p.classified);
+                    ASSERT_EQ(v.keptEnd - vector.data(), p.keptEnd - portable.data());
+                    ASSERT_EQ(vectorTally.outside, portableTally.outside);
+                    ASSERT_EQ(vectorTally.onNodata, portableTally.onNodata);
+                    ASSERT_TRUE(std::equal(vector.data(), v.keptEnd, portable.data()));
+                    // What was not classified is untouched.
+                    ASSERT_TRUE(std::equal(vector.begin() + static_cast<long>(v.classified * len), vector.end(),
+                                           records.begin() + static_cast<long>(v.classified * len)));
+                }
             }
         }
     }
@@ -161,11 +167,10 @@ TEST(RecordSelection, BordersFollowTheDivision)
     if (!vectorKernelAvailable())
         GTEST_SKIP() << "this processor has no AVX-512";
     std::mt19937 rng(7);
-    const float cellsize = 2.5f;
-    const InstalledGrid grid(4, 200, 0.0f, 0.0f, cellsize, -9999.0f, rng);
-    for (int32_t r = 0; r < _nRows; ++r)
-        for (int32_t k = 0; k < _nCols; ++k)
-            _raster[r][k] = k % 2 == 0 ? -9999.0f : 1.0f;
+    const double cellsize = 2.5;
+    const Raster raster = makeRaster(4, 200, 0.0, 0.0, cellsize, -9999.0f, rng);
+    for (size_t i = 0; i < 4 * 200; ++i)
+        raster.cells[i] = i % 2 == 0 ? -9999.0f : 1.0f;
     const double c = cellsize, inverse = 1.0 / c;
     int disagreeing = 0;
     for (int k = 1; k < 200; ++k) {
@@ -182,7 +187,7 @@ TEST(RecordSelection, BordersFollowTheDivision)
             h.XScaleFactor = d;
             h.YScaleFactor = 1.0;
             h.ZScaleFactor = 0.01;
-            const Classifier classifier(h, -kInf, kInf);
+            const Classifier classifier(h, raster, -kInf, kInf);
             std::vector<uint8_t> records(9 * 20, 0);
             for (size_t i = 0; i < 9; ++i) {
                 const int32_t xyz[3] = {1, 1, 0};
@@ -191,7 +196,8 @@ TEST(RecordSelection, BordersFollowTheDivision)
             const bool onData = static_cast<int64_t>(std::floor(d / c)) % 2 == 1;
             std::vector<uint8_t> vector = records;
             Tally tally;
-            EXPECT_EQ(selectBlockVector(vector.data(), 9, 20, classifier, tally), onData ? 9u : 0u) << d;
+            const Selection s = selectRecordsVector(vector.data(), vector.data(), 9, 20, classifier, tally);
+            EXPECT_EQ(s.keptEnd - vector.data(), onData ? 9 * 20 : 0) << d;
             EXPECT_EQ(tally.onNodata, onData ? 0u : 9u) << d;
         }
     }

@@ -103,10 +103,15 @@ TEST(RunSafety, OutputNeverOverwritesTheRaster)
     const std::string hdr = "ncols 2\nnrows 3\nxllcorner 100\nyllcorner 200\ncellsize 10\nNODATA_value -9999\n";
     writeFile(dir / "dem.hdr", hdr);
     writeFile(dir / "in.las", buildLas(baseSpec(), {{1, 1, 300}}));
+    // Only an output named .las gets this far: links to the raster's files.
     ASSERT_EQ(::symlink("dem.asc", (dir / "dem_link.las").c_str()), 0);
+    ASSERT_EQ(::link((dir / "dem.asc").c_str(), (dir / "dem_hard.las").c_str()), 0);
+    ASSERT_EQ(::symlink("dem.hdr", (dir / "hdr_link.las").c_str()), 0);
+    ASSERT_EQ(::symlink("dem.flt", (dir / "flt_link.las").c_str()), 0);
     const struct {
         std::string raster, output;
-    } cases[] = {{"dem.asc", "dem.asc"}, {"dem.asc", "dem_link.las"}, {"dem.flt", "dem.hdr"}, {"dem.flt", "./dem.flt"}};
+    } cases[] = {{"dem.asc", "dem_hard.las"}, {"dem.asc", "dem_link.las"}, {"dem.flt", "hdr_link.las"},
+                 {"dem.flt", "./flt_link.las"}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.raster + " -> " + c.output);
         const RunResult r = runMorvane({c.raster, "in.las", c.output, "0", "3"}, dir.path());

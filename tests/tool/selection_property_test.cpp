@@ -47,7 +47,7 @@ std::string fmt(const char *format, double v)
 
 struct Grid {
     int rows = 1, cols = 1;
-    float minx = 0, miny = 0, cell = 1;
+    double minx = 0, miny = 0, cell = 1;  // written with every digit, read exactly
     int nodata = -9999;
     std::vector<float> south;  // row 0 (southern) first
     bool binary = false;
@@ -57,7 +57,7 @@ struct Grid {
     std::string header() const
     {
         return "ncols " + std::to_string(cols) + "\nnrows " + std::to_string(rows) + "\nxllcorner " +
-               fmt("%.9g", minx) + "\nyllcorner " + fmt("%.9g", miny) + "\ncellsize " + fmt("%.9g", cell) +
+               fmt("%.17g", minx) + "\nyllcorner " + fmt("%.17g", miny) + "\ncellsize " + fmt("%.17g", cell) +
                "\nNODATA_value " + std::to_string(nodata) + "\n";
     }
 
@@ -116,6 +116,14 @@ public:
             s.layout.scale[a] = exact ? pick({0.25, 0.5, 1.0, 0.125}) : pick({0.001, 0.01, 0.1, real(1e-4, 2.0)});
             s.layout.offset[a] = chance(0.4) ? 0.0 : exact ? std::round(real(-1e5, 1e5)) : real(-1e5, 1e5);
         }
+        // Half the surveys at the magnitudes of real ones (UTM north and
+        // south, State Plane feet), where a corner in single precision
+        // would move by a good part of a unit.
+        const bool survey = chance(0.5);
+        const double baseX = survey ? pick({500000.0, 712345.0, 2100000.0}) : 0.0;
+        const double baseY = survey ? pick({4500000.0, 8512345.0, 710000.0}) : 0.0;
+        s.layout.offset[0] += baseX;
+        s.layout.offset[1] += baseY;
         if (chance(0.2)) {
             s.layout.vlrBytes = buildVlr("random", static_cast<uint16_t>(integer(0, 65535)), std::string(static_cast<size_t>(integer(0, 40)), 'p'));
             s.layout.numberOfVlrs = 1;
@@ -125,9 +133,9 @@ public:
         g.binary = chance(0.5);
         g.rows = integer(1, 12);
         g.cols = integer(1, 12);
-        g.cell = exact ? static_cast<float>(pick({0.5, 1.0, 2.5, 10.0})) : static_cast<float>(real(0.05, 25.0));
-        g.minx = static_cast<float>(exact ? std::round(real(-2e4, 2e4)) : real(-2e4, 2e4));
-        g.miny = static_cast<float>(exact ? std::round(real(-2e4, 2e4)) : real(-2e4, 2e4));
+        g.cell = exact ? pick({0.5, 1.0, 2.5, 10.0}) : real(0.05, 25.0);
+        g.minx = baseX + (exact ? std::round(real(-2e4, 2e4)) : real(-2e4, 2e4));
+        g.miny = baseY + (exact ? std::round(real(-2e4, 2e4)) : real(-2e4, 2e4));
         g.nodata = static_cast<int>(pick({-9999.0, 0.0, -1.0, 32767.0}));
         for (int k = 0; k < g.rows * g.cols; ++k) {
             float v = static_cast<float>(exact ? std::round(real(-100, 1000) * 4) / 4 : real(-100, 1000));
@@ -222,8 +230,8 @@ Reference reference(const Survey &s)
     Reference ref;
     for (size_t i = 0; i < s.points.size(); ++i) {
         const Point &p = s.points[i];
-        const double row = std::floor((p.y * s.layout.scale[1] + s.layout.offset[1] - double(g.miny)) / double(g.cell));
-        const double col = std::floor((p.x * s.layout.scale[0] + s.layout.offset[0] - double(g.minx)) / double(g.cell));
+        const double row = std::floor((p.y * s.layout.scale[1] + s.layout.offset[1] - g.miny) / g.cell);
+        const double col = std::floor((p.x * s.layout.scale[0] + s.layout.offset[0] - g.minx) / g.cell);
         if (!(0 <= row && row < g.rows && 0 <= col && col < g.cols)) {
             ++ref.tally.outside;
             continue;
@@ -305,7 +313,7 @@ void checkRun(const Survey &s, const std::string &input, const Files &f, int sta
 
     std::string records;
     int32_t maxX = -2147483646, minX = 2147483646, maxY = -2147483646, minY = 2147483646;
-    int32_t maxZ = -10000000, minZ = 10000000;
+    int32_t maxZ = -2147483646, minZ = 2147483646;
     uint32_t byReturn[8] = {};
     for (size_t i : ref.selected) {
         records += input.substr(offset + i * len, len);
@@ -407,8 +415,6 @@ TEST(SelectionProperty, InProcessRunMatchesReference)
         for (std::string &a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        _flagASCII = -1;
-        _flagFLOAT = -1;
         int status;
         {
             StdoutToFile capture(consolePath);

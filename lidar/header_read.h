@@ -1,0 +1,22 @@
+// Reading a LAS file's public header block for a pass over its records:
+// the checks that keep such a pass inside the file's point data.
+#ifndef LIDAR_HEADER_READ_H
+#define LIDAR_HEADER_READ_H
+
+#include "LiDAR.h"
+
+#include <cstdio>
+
+namespace lidar {
+
+// Reads the 227-byte header from the file's current position and checks that
+// its OffsetToData lies past it and its record length holds a point's common
+// fields. On refusal prints why, naming the file, and returns false.
+bool read_checked_header(std::FILE *file, const char *name, LAS12Header &header);
+
+// The confirmation the header refresh prints.
+void print_header_updated(const char *name);
+
+}  // namespace lidar
+
+#endif

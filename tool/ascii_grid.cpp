@@ -1,0 +1,71 @@
+// ASCII grids: a keyword header, then the values as text, north row first.
+#include "grid_files.h"
+
+#include "file_handle.h"
+#include "run_failure.h"
+#include "numeric_text.h"
+#include "text_reader.h"
+
+#include <string>
+#include <string_view>
+
+namespace {
+
+RasterHeader parseHeader(TextReader &reader, const char *name)
+{
+    RasterHeader header;
+    const std::string err = parseAsciiGridHeader(reader, header);
+    if (!err.empty()) {
+        std::printf("\nCannot read raster header %s: %s\n", name, err.c_str());
+        failRun();
+    }
+    return header;
+}
+
+}  // namespace
+
+RasterHeader readAsciiGridHeader(const char *name)
+{
+    lidar::FilePtr file = lidar::open_file(name, "r");
+    if (!file) {
+        std::printf("Failed to open file %s for reading\n", name);
+        failRun();
+    }
+    TextReader reader(file.get(), 64 * 1024);
+    return parseHeader(reader, name);
+}
+
+// Text cannot be skipped: every value is parsed and checked, and those in
+// the window are kept.
+void readAsciiGridCells(const Raster &r, std::FILE *file, const CellWindow &window, float *cells,
+                        const RowProgress &progress)
+{
+    const char *name = r.fileName.c_str();
+    TextReader reader(file);
+    parseHeader(reader, name);
+    const GridGeometry &g = r.grid();
+    const auto windowCols = static_cast<size_t>(window.cols());
+    for (int32_t row = g.rows - 1; row >= 0; --row) {
+        float *kept = window.containsRow(row)
+                          ? cells + static_cast<size_t>(window.rowEnd - 1 - row) * windowCols
+                          : nullptr;
+        for (int32_t k = 0; k < g.cols; ++k) {
+            const std::string_view token = reader.next();
+            if (token.empty()) {
+                if (reader.tooLong())
+                    std::printf("\nRaster file %s: value %d of row %d is too long\n", name, k + 1, g.rows - row);
+                else
+                    std::printf("\nRaster file %s ends before its %d x %d values\n", name, g.rows, g.cols);
+                failRun();
+            }
+            float value = 0.0f;
+            if (!parseFloatToken(token, value)) {
+                std::printf("\nRaster file %s: value %d of row %d is not a number\n", name, k + 1, g.rows - row);
+                failRun();
+            }
+            if (kept != nullptr && k >= window.colBegin && k < window.colEnd)
+                kept[k - window.colBegin] = value;
+        }
+        progress.row(row);
+    }
+}
