@@ -164,11 +164,11 @@ int select(const std::string &grid, const std::string &las, double low, double h
     const size_t n = std::min<size_t>(header.NumberOfPointReturns, (file.size() - header.OffsetToData) / len);
     const uint8_t *records = file.data() + header.OffsetToData;
     const Raster raster = productLoad(grid);
-    const Classifier c(header, raster, low, high);
+    const SelectionContext c(header, raster, low, high);
 
     const size_t perBlock = (size_t{1} << 20) / len;
     std::vector<uint8_t> work(perBlock * len);
-    using Kernel = Selection (*)(uint8_t *, const uint8_t *, size_t, size_t, const Classifier &, Tally &);
+    using Kernel = Selection (*)(uint8_t *, const uint8_t *, size_t, size_t, const SelectionContext &, Tally &);
     // Hands every block to the kernel (none: only the block copies) and,
     // when asked, folds the selected bytes into a checksum so that the
     // kernels can be compared; the timed passes do not ask.

@@ -61,7 +61,7 @@ FilterResult filterPoints(std::FILE *in, std::FILE *out, const char *inName, con
                           Raster &raster, double lowLimit, double highLimit)
 {
     FilterResult result;
-    Classifier c(header, raster, lowLimit, highLimit);
+    SelectionContext c(header, raster, lowLimit, highLimit);
     const uint32_t n = header.NumberOfPointReturns;
     const size_t len = header.PointDataRecordLength;
 
@@ -82,7 +82,7 @@ FilterResult filterPoints(std::FILE *in, std::FILE *out, const char *inName, con
         Selection s = selectRecords(block.data(), block.data(), got, len, c, result.tally);
         while (s.classified < got) [[unlikely]] {
             holdCellsForRest(in, inName, header, done + s.classified, raster);
-            c = Classifier(header, raster, lowLimit, highLimit);
+            c = SelectionContext(header, raster, lowLimit, highLimit);
             const Selection rest = selectRecords(s.keptEnd, block.data() + s.classified * len, got - s.classified,
                                                  len, c, result.tally);
             s = {rest.keptEnd, s.classified + rest.classified};

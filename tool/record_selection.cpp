@@ -8,7 +8,7 @@
 
 using lidar::load_unaligned;
 
-Classifier::Classifier(const LAS12Header &h, const Raster &raster, double lowLimit, double highLimit)
+SelectionContext::SelectionContext(const LAS12Header &h, const Raster &raster, double lowLimit, double highLimit)
     : xScale(h.XScaleFactor), xOffset(h.XOffset), yScale(h.YScaleFactor), yOffset(h.YOffset),
       zScale(h.ZScaleFactor), zOffset(h.ZOffset), minx(raster.grid().minx), miny(raster.grid().miny),
       cellsize(raster.grid().cellsize), rows(raster.grid().rows), cols(raster.grid().cols),
@@ -44,11 +44,11 @@ namespace {
 // when q >= b and floor(q) < e exactly when q < e, and for q >= 0 truncation
 // is floor; NaN fails every test. So q itself is tested and truncated.
 template <size_t Len>
-Selection classify(uint8_t *kept, const uint8_t *records, size_t count, size_t len, const Classifier &classifier,
+Selection classify(uint8_t *kept, const uint8_t *records, size_t count, size_t len, const SelectionContext &context,
                    Tally &tally)
 {
     // Local copies: the stores of records could otherwise alias them.
-    const Classifier c = classifier;
+    const SelectionContext c = context;
     if constexpr (Len != 0)
         len = Len;
     uint32_t outside = 0, onNodata = 0;
@@ -93,7 +93,7 @@ Selection classify(uint8_t *kept, const uint8_t *records, size_t count, size_t l
 
 }  // namespace
 
-Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const Classifier &c,
+Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
                                 Tally &tally)
 {
     // The standard lengths get a copy of a few fixed moves.
@@ -106,7 +106,7 @@ Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t co
     }
 }
 
-Selection selectRecords(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const Classifier &c,
+Selection selectRecords(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
                         Tally &tally)
 {
     static const bool vector = vectorKernelAvailable();

@@ -16,7 +16,7 @@
 #include <cstdint>
 
 // Everything the classification reads, widened to double once per run.
-struct Classifier {
+struct SelectionContext {
     double xScale, xOffset, yScale, yOffset, zScale, zOffset;
     double minx, miny, cellsize, rows, cols;
     // The cells held: a window of the grid, northern row first.
@@ -36,7 +36,7 @@ struct Classifier {
     double cellsizeInverse;
     double nearBorder;
 
-    Classifier(const LAS12Header &h, const Raster &raster, double lowLimit, double highLimit);
+    SelectionContext(const LAS12Header &h, const Raster &raster, double lowLimit, double highLimit);
 };
 
 // What a kernel did with a run of records.
@@ -51,15 +51,15 @@ struct Selection {
 // before it) and counting the others in tally. Stops at the first record
 // that lies in the grid outside the window held, leaving it and every later
 // record untouched.
-Selection selectRecords(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const Classifier &c,
+Selection selectRecords(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
                         Tally &tally);
 
 // The two kernels, for tests that hold them to each other. The vector one
 // exists only when vectorKernelAvailable() is true; for record lengths
 // other than 20, 26, 28 and 34 it hands over to the portable one.
-Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const Classifier &c,
+Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
                                 Tally &tally);
-Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const Classifier &c,
+Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
                               Tally &tally);
 bool vectorKernelAvailable();
 

@@ -35,7 +35,7 @@ namespace {
 
 constexpr int kFloor = _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC;
 
-// The classifier's numbers, one copy per lane.
+// The context's numbers, one copy per lane.
 struct Lanes {
     __m512d xScale, xOffset, yScale, yOffset, zScale, zOffset;
     __m512d minx, miny, cellsize, inverse, rows, cols, nearLow, nearHigh, low, high;
@@ -47,7 +47,7 @@ struct Lanes {
 };
 
 template <size_t Len>
-MORVANE_AVX512 Lanes lanesOf(const Classifier &c)
+MORVANE_AVX512 Lanes lanesOf(const SelectionContext &c)
 {
     constexpr int L = static_cast<int>(Len);
     return Lanes{_mm512_set1_pd(c.xScale), _mm512_set1_pd(c.xOffset), _mm512_set1_pd(c.yScale),
@@ -118,7 +118,7 @@ MORVANE_AVX512 inline void prefetch(const Lanes &v, const Cells &cells)
 // with a record in the grid but outside the cells held goes to the portable
 // kernel, which stops at that record.
 template <size_t Len>
-MORVANE_AVX512 Selection selectEights(uint8_t *kept, const uint8_t *records, size_t count, const Classifier &c,
+MORVANE_AVX512 Selection selectEights(uint8_t *kept, const uint8_t *records, size_t count, const SelectionContext &c,
                                       Tally &tally)
 {
     const Lanes v = lanesOf<Len>(c);
@@ -165,7 +165,7 @@ MORVANE_AVX512 Selection selectEights(uint8_t *kept, const uint8_t *records, siz
 
 }  // namespace
 
-Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const Classifier &c,
+Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
                               Tally &tally)
 {
     if (c.cellsizeInverse == 0.0)  // a cell size whose inverse cannot stand in for it

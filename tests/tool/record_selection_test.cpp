@@ -134,7 +134,7 @@ TEST(RecordSelection, VectorKernelMatchesThePortableOne)
         const CellWindow part{rows / 3, rows - rows / 4, cols / 4, cols - cols / 3};
         for (const CellWindow &held : {CellWindow{}, part}) {
             const Raster raster = makeRaster(rows, cols, c.minx, c.miny, c.cellsize, c.nodata, rng, held);
-            const Classifier classifier(headerFor(c), raster, -1.5, 2.0);
+            const SelectionContext context(headerFor(c), raster, -1.5, 2.0);
             for (const size_t len : lengths) {
                 for (const size_t count : counts) {
                     SCOPED_TRACE("record length " + std::to_string(len) + ", " + std::to_string(count) + " records");
@@ -142,9 +142,9 @@ TEST(RecordSelection, VectorKernelMatchesThePortableOne)
                     std::vector<uint8_t> portable = records, vector = records;
                     Tally portableTally, vectorTally;
                     const Selection p =
-                        selectRecordsPortable(portable.data(), portable.data(), count, len, classifier, portableTally);
+                        selectRecordsPortable(portable.data(), portable.data(), count, len, context, portableTally);
                     const Selection v =
-                        selectRecordsVector(vector.data(), vector.data(), count, len, classifier, vectorTally);
+                        selectRecordsVector(vector.data(), vector.data(), count, len, context, vectorTally);
                     ASSERT_EQ(v.classified, p.classified);
                     ASSERT_EQ(v.keptEnd - vector.data(), p.keptEnd - portable.data());
                     ASSERT_EQ(vectorTally.outside, portableTally.outside);
@@ -187,7 +187,7 @@ TEST(RecordSelection, BordersFollowTheDivision)
             h.XScaleFactor = d;
             h.YScaleFactor = 1.0;
             h.ZScaleFactor = 0.01;
-            const Classifier classifier(h, raster, -kInf, kInf);
+            const SelectionContext context(h, raster, -kInf, kInf);
             std::vector<uint8_t> records(9 * 20, 0);
             for (size_t i = 0; i < 9; ++i) {
                 const int32_t xyz[3] = {1, 1, 0};
@@ -196,7 +196,7 @@ TEST(RecordSelection, BordersFollowTheDivision)
             const bool onData = static_cast<int64_t>(std::floor(d / c)) % 2 == 1;
             std::vector<uint8_t> vector = records;
             Tally tally;
-            const Selection s = selectRecordsVector(vector.data(), vector.data(), 9, 20, classifier, tally);
+            const Selection s = selectRecordsVector(vector.data(), vector.data(), 9, 20, context, tally);
             EXPECT_EQ(s.keptEnd - vector.data(), onData ? 9 * 20 : 0) << d;
             EXPECT_EQ(tally.onNodata, onData ? 0u : 9u) << d;
         }
