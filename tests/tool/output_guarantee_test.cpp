@@ -1,0 +1,243 @@
+// The output path holds what it held before the run or the whole new file,
+// at every instant: runs killed at set points of their work, two runs on one
+// output, outputs through links, and a console that goes away.
+#include "console_text.h"
+#include "grid_builder.h"
+#include "las_builder.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace test_support;
+
+namespace {
+
+const std::string kEarlier = "output of an earlier run";
+
+// A 2 x 2 grid at (500000, 4500000) with 10 m cells, and n points over it,
+// every other one inside the window 0..3 of its cell.
+void writeSurvey(const TempDir &dir, GridForm form, int rows = 2, uint32_t n = 400)
+{
+    TestGrid grid;
+    grid.rows = rows;
+    grid.cols = 2;
+    grid.minx = 500000;
+    grid.miny = 4500000;
+    grid.cell = 10;
+    grid.south.assign(static_cast<size_t>(rows) * 2, 1.0f);
+    grid.write(dir, form, "dem");
+    LasSpec layout;
+    layout.offset[0] = 500000;
+    layout.offset[1] = 4500000;
+    std::vector<Point> points;
+    for (uint32_t i = 0; i < n; ++i)
+        points.push_back({static_cast<int32_t>(i * 37 % 2000), static_cast<int32_t>(i * 53 % 2000),
+                          i % 2 == 0 ? 200 : 900});
+    writeFile(dir / "in.las", buildLas(layout, points));
+}
+
+std::vector<std::string> temporaryFiles(const TempDir &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(dir.path()))
+        if (e.path().filename().string().find(".morvane-partial-") != std::string::npos)
+            names.push_back(e.path().filename().string());
+    return names;
+}
+
+// Morvane with its console on a pipe of one page that nobody reads: the run
+// stops at the first progress line that no longer fits, a point set by how
+// much it has printed.
+class StalledRun {
+public:
+    StalledRun(const std::vector<std::string> &args, const std::string &cwd)
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            throw std::runtime_error("pipe failed");
+        ::fcntl(fds[1], F_SETPIPE_SZ, 4096);
+        std::fflush(nullptr);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(fds[1], 1);
+            ::close(fds[0]);
+            if (::chdir(cwd.c_str()) != 0)
+                ::_exit(127);
+            std::vector<char *> argv{const_cast<char *>(MORVANE_EXE)};
+            for (const std::string &a : args)
+                argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(MORVANE_EXE, argv.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        console_ = fds[0];
+    }
+    ~StalledRun()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::close(console_);
+    }
+
+    // Waits until the console pipe is full and the run blocked on it.
+    bool waitUntilStalled()
+    {
+        for (int k = 0; k < 400; ++k) {
+            int queued = 0;
+            ::ioctl(console_, FIONREAD, &queued);
+            if (queued >= 4096 - 100)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
+    // Sends the signal; returns the signal that ended the run.
+    int kill(int signal)
+    {
+        ::kill(pid_, signal);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int console_ = -1;
+};
+
+// Stalled before the output exists (reading a raster of many rows) or in
+// the record loop (temporary file open), then killed: the earlier output is
+// untouched, and only SIGKILL leaves the temporary file, never a file at the
+// output path.
+TEST(OutputGuarantee, KilledRunLeavesTheEarlierOutput)
+{
+    const struct {
+        const char *when;
+        GridForm form;
+        int rows;
+        bool outputStarted;
+    } points[] = {{"reading the raster", GridForm::Ascii, 400, false},
+                  {"in the record loop", GridForm::FloatClassic, 2, true}};
+    // 199 points: a progress line for each, more than the pipe holds.
+    for (const auto &at : points) {
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
+            SCOPED_TRACE(std::string(at.when) + ", signal " + std::to_string(signal));
+            TempDir dir;
+            writeSurvey(dir, at.form, at.rows, 199);
+            writeFile(dir / "out.las", kEarlier);
+            StalledRun run({at.form == GridForm::Ascii ? "dem.asc" : "dem.flt", "in.las", "out.las", "0", "3"},
+                           dir.path());
+            ASSERT_TRUE(run.waitUntilStalled());
+            EXPECT_EQ(temporaryFiles(dir).size(), at.outputStarted ? 1u : 0u);
+            EXPECT_EQ(run.kill(signal), signal);
+            EXPECT_TRUE(readFile(dir / "out.las") == kEarlier);
+            EXPECT_EQ(temporaryFiles(dir).size(), signal == SIGKILL && at.outputStarted ? 1u : 0u);
+        }
+    }
+}
+
+// Two runs with different windows on one output at once: each ends whole,
+// and the output is one of the two results, never a mix.
+TEST(OutputGuarantee, ConcurrentRunsLeaveOneWholeResult)
+{
+    TempDir dir;
+    writeSurvey(dir, GridForm::FloatClassic, 2, 300000);
+    const std::vector<std::string> windows[] = {{"0", "3"}, {"5", "9"}};
+    std::string results[2];
+    for (int k = 0; k < 2; ++k) {
+        ASSERT_EQ(runMorvane({"dem.flt", "in.las", "alone.las", windows[k][0], windows[k][1]}, dir.path()).status, 0);
+        results[k] = readFile(dir / "alone.las");
+    }
+    ASSERT_NE(results[0], results[1]);
+    for (int round = 0; round < 3; ++round) {
+        RunResult r[2];
+        std::thread other([&] { r[1] = runMorvane({"dem.flt", "in.las", "out.las", "5", "9"}, dir.path()); });
+        r[0] = runMorvane({"dem.flt", "in.las", "out.las", "0", "3"}, dir.path());
+        other.join();
+        EXPECT_EQ(r[0].status, 0) << r[0].out;
+        EXPECT_EQ(r[1].status, 0) << r[1].out;
+        const std::string out = readFile(dir / "out.las");
+        EXPECT_TRUE(out == results[0] || out == results[1]) << "a mixed output of " << out.size() << " bytes";
+        EXPECT_TRUE(temporaryFiles(dir).empty());
+    }
+}
+
+// Through a symbolic link the file it points to is replaced (keeping its
+// permission bits) and the link stays; with no point kept the link goes and
+// the file stays. A hard-linked output gets a new file: its other name
+// keeps the earlier bytes.
+TEST(OutputGuarantee, LinkedOutputs)
+{
+    TempDir dir;
+    writeSurvey(dir, GridForm::Ascii);
+    std::filesystem::create_directory(dir / "real");
+    writeFile(dir / "real/target.las", kEarlier);
+    ::chmod((dir / "real/target.las").c_str(), 0640);
+    std::filesystem::create_symlink("real/target.las", dir / "link.las");
+
+    ASSERT_EQ(runMorvane({"dem.asc", "in.las", "link.las", "0", "3"}, dir.path()).status, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.las"));
+    const std::string result = readFile(dir / "real/target.las");
+    EXPECT_EQ(getLE<uint32_t>(result, 107), 200u);
+    struct stat st{};
+    ASSERT_EQ(::stat((dir / "real/target.las").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    ASSERT_EQ(runMorvane({"dem.asc", "in.las", "link.las", "50", "60"}, dir.path()).status, 1);
+    EXPECT_FALSE(fileExists(dir / "link.las"));
+    EXPECT_TRUE(readFile(dir / "real/target.las") == result);
+
+    writeFile(dir / "out.las", kEarlier);
+    std::filesystem::create_hard_link(dir / "out.las", dir / "other.las");
+    ASSERT_EQ(runMorvane({"dem.asc", "in.las", "out.las", "0", "3"}, dir.path()).status, 0);
+    EXPECT_TRUE(readFile(dir / "out.las") == result);
+    EXPECT_TRUE(readFile(dir / "other.las") == kEarlier);
+    EXPECT_TRUE(temporaryFiles(dir).empty());
+}
+
+// A console whose reader has gone (Morvane ... | head) costs nothing.
+TEST(OutputGuarantee, ClosedConsoleDoesNotStopTheRun)
+{
+    TempDir dir;
+    writeSurvey(dir, GridForm::Ascii);
+    ASSERT_EQ(runMorvane({"dem.asc", "in.las", "alone.las", "0", "3"}, dir.path()).status, 0);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGPIPE, SIG_DFL);
+        ::dup2(fds[1], 1);
+        if (::chdir(dir.path().c_str()) != 0)
+            ::_exit(127);
+        ::execl(MORVANE_EXE, MORVANE_EXE, "dem.asc", "in.las", "out.las", "0", "3", static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(readFile(dir / "out.las") == readFile(dir / "alone.las"));
+}
+
+}  // namespace
