@@ -20,7 +20,7 @@ TEST(SharedData, EveryFileKeepsItsRecordsAndVariableLengthRecords)
     const std::filesystem::path data(SHARED_DATA_DIR);
     std::error_code ec;
     if (!std::filesystem::is_directory(data, ec))
-        GTEST_SKIP() << "no shared LAS data at " << data;
+        GTEST_SKIP() << "no shared LAS data at " << data << " (configure with -DMORVANE_SHARED_DATA=<folder>)";
     int seen = 0;
     for (const auto &entry : std::filesystem::directory_iterator(data)) {
         if (entry.path().extension() != ".las")
