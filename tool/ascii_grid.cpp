@@ -6,6 +6,7 @@
 #include "numeric_text.h"
 #include "text_reader.h"
 
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -14,7 +15,9 @@ namespace {
 RasterHeader parseHeader(TextReader &reader, const char *name)
 {
     RasterHeader header;
-    const std::string err = parseAsciiGridHeader(reader, header);
+    std::string err = parseAsciiGridHeader(reader, header);
+    if (reader.readError() != 0)
+        err = std::strerror(reader.readError());
     if (!err.empty()) {
         std::printf("\nCannot read raster header %s: %s\n", name, err.c_str());
         failRun();
@@ -52,7 +55,9 @@ void readAsciiGridCells(const Raster &r, std::FILE *file, const CellWindow &wind
         for (int32_t k = 0; k < g.cols; ++k) {
             const std::string_view token = reader.next();
             if (token.empty()) {
-                if (reader.tooLong())
+                if (reader.readError() != 0)
+                    std::printf("\nCannot read raster file %s: %s\n", name, std::strerror(reader.readError()));
+                else if (reader.tooLong())
                     std::printf("\nRaster file %s: value %d of row %d is too long\n", name, k + 1, g.rows - row);
                 else
                     std::printf("\nRaster file %s ends before its %d x %d values\n", name, g.rows, g.cols);
@@ -60,7 +65,8 @@ void readAsciiGridCells(const Raster &r, std::FILE *file, const CellWindow &wind
             }
             float value = 0.0f;
             if (!parseFloatToken(token, value)) {
-                std::printf("\nRaster file %s: value %d of row %d is not a number\n", name, k + 1, g.rows - row);
+                std::printf("\nRaster file %s: value %d of row %d is not a number: %s\n", name, k + 1, g.rows - row,
+                            quotedToken(token).c_str());
                 failRun();
             }
             if (kept != nullptr && k >= window.colBegin && k < window.colEnd)

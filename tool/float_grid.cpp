@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -55,7 +56,9 @@ RasterHeader readFloatGridHeader(const char *fltName)
     }
     TextReader reader(hdr.get(), 64 * 1024);
     RasterHeader header;
-    const std::string err = parseFloatGridHeader(reader, header);
+    std::string err = parseFloatGridHeader(reader, header);
+    if (reader.readError() != 0)
+        err = std::strerror(reader.readError());
     if (!err.empty()) {
         std::printf("\nCannot read raster header %s: %s\n", headerName.c_str(), err.c_str());
         failRun();

@@ -66,18 +66,7 @@ std::optional<Key> keywordOf(std::string_view token)
     return std::nullopt;
 }
 
-// A token as it may appear in a message: a binary file posing as a header
-// must not spill control bytes onto the console.
-std::string quoted(std::string_view s)
-{
-    constexpr size_t kMax = 40;
-    std::string out = "'";
-    for (size_t i = 0; i < s.size() && i < kMax; ++i)
-        out += (s[i] >= 0x20 && s[i] < 0x7f) ? s[i] : '?';
-    if (s.size() > kMax)
-        out += "...";
-    return out + "'";
-}
+std::string quoted(std::string_view s) { return quotedToken(s); }
 
 // Two cell sides are taken as one when, across the whole grid, they drift
 // apart by less than a thousandth of a cell: that is printing noise (GDAL
@@ -114,8 +103,8 @@ private:
             const std::optional<Key> key = keywordOf(keyToken);
             if (!key) {
                 float probe = 0.0f;
-                if (ascii_ && parseFloatToken(keyToken, probe)) {
-                    reader_.unget();  // the first cell value: the header is over
+                if (ascii_ && (parseFloatToken(keyToken, probe) || complete())) {
+                    reader_.unget();  // the first cell value, or one that is no number: the header is over
                     break;
                 }
                 if (last.empty())
@@ -143,6 +132,14 @@ private:
     }
 
     bool has(Key k) const { return seen_[k].has_value(); }
+
+    // Everything an ASCII grid's header must give has been given: what
+    // follows is data, even when it is no number.
+    bool complete() const
+    {
+        return has(kNCols) && has(kNRows) && (has(kXllCorner) || has(kXllCenter)) &&
+               (has(kYllCorner) || has(kYllCenter)) && (has(kCellSize) || has(kDx));
+    }
     const std::string &name(Key k) const { return seen_[k]->keyword; }
     const std::string &text(Key k) const { return seen_[k]->value; }
 
@@ -352,6 +349,18 @@ std::string parse(TextReader &reader, bool ascii, RasterHeader &out)
 }
 
 }  // namespace
+
+// A binary file posing as a grid must not spill control bytes onto the console.
+std::string quotedToken(std::string_view s)
+{
+    constexpr size_t kMax = 40;
+    std::string out = "'";
+    for (size_t i = 0; i < s.size() && i < kMax; ++i)
+        out += (s[i] >= 0x20 && s[i] < 0x7f) ? s[i] : '?';
+    if (s.size() > kMax)
+        out += "...";
+    return out + "'";
+}
 
 std::string parseAsciiGridHeader(TextReader &reader, RasterHeader &out) { return parse(reader, true, out); }
 

@@ -8,6 +8,7 @@
 #include "text_reader.h"
 
 #include <string>
+#include <string_view>
 
 struct RasterHeader {
     GridGeometry grid;
@@ -15,6 +16,10 @@ struct RasterHeader {
     bool hasNodata = false;  // without one, no cell is NODATA
     bool bigEndian = false;  // .hdr byte order; ASCII grids are text
 };
+
+// A token of a grid file as a message may show it: quoted, printable
+// characters only, cut short when long.
+std::string quotedToken(std::string_view token);
 
 // Both return an empty string on success, otherwise the reason, naming the
 // keyword at fault as the file spells it. The ASCII reader stops before the

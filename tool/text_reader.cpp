@@ -1,5 +1,6 @@
 #include "text_reader.h"
 
+#include <cerrno>
 #include <cstring>
 
 using text_detail::isSpace;
@@ -20,8 +21,11 @@ void TextReader::refill()
     while (end_ < window() && !eof_) {
         const size_t got = std::fread(buffer_.data() + end_, 1, window() - end_, file_);
         end_ += got;
-        if (got == 0)
+        if (got == 0) {
             eof_ = true;
+            if (std::ferror(file_))
+                error_ = errno != 0 ? errno : EIO;
+        }
     }
     std::memset(buffer_.data() + end_, ' ', kPadding);
 }

@@ -71,7 +71,9 @@ public:
     void unget() { pending_ = true; }
 
     bool tooLong() const { return tooLong_; }
-    bool readError() const { return std::ferror(file_) != 0; }
+    // The errno of a failed read (a directory, an I/O error), else 0; a
+    // failed read ends the text.
+    int readError() const { return error_; }
 
 private:
     std::string_view nextAtWindowEnd();
@@ -86,6 +88,7 @@ private:
     bool eof_ = false;
     bool pending_ = false;
     bool tooLong_ = false;
+    int error_ = 0;
     std::string_view last_;
 };
 

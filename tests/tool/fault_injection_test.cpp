@@ -350,6 +350,24 @@ const std::vector<Case> &failureCases()
                          a[0] = "narrow.asc";
                      },
                      "Raster narrow.asc" + narrow, true});
+        c.push_back({"FloatGridHeaderIsDirectory",
+                     [](const TempDir &d, std::vector<std::string> &a) {
+                         writeFile(d / "dem.flt", floatGrid({1, 2, 3, 4}));
+                         std::filesystem::create_directory(d / "dem.hdr");
+                         a[0] = "dem.flt";
+                     },
+                     "Cannot read raster header dem.hdr: Is a directory", true});
+        c.push_back({"AsciiGridIsDirectory",
+                     [](const TempDir &d, std::vector<std::string> &a) {
+                         std::filesystem::create_directory(d / "dir.asc");
+                         a[0] = "dir.asc";
+                     },
+                     "Cannot read raster header dir.asc: Is a directory", true});
+        c.push_back({"AsciiFirstValueNotANumber",
+                     [](const TempDir &d, std::vector<std::string> &) {
+                         writeFile(d / "grid.asc", gridHeader(2, 2, "10") + "1,5 2 3 4\n");
+                     },
+                     "Raster file grid.asc: value 1 of row 1 is not a number: '1,5'", true});
         c.push_back({"FloatGridShorterThanHeaderSays",
                      [](const TempDir &d, std::vector<std::string> &a) {
                          writeFile(d / "dem.hdr", gridHeader(1000, 2000000, "1"));

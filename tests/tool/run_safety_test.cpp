@@ -75,7 +75,7 @@ TEST(RunSafety, RefusesBeforeCreatingTheOutput)
          baseSpec(), {},
          banner + rasterDescription(RasterKind::Ascii, "dem.asc", 3, 2, 100, 200, 10, -9999) +
              "\r... Reading raster ..." + std::string(56, ' ') +
-             "\nRaster file dem.asc: value 2 of row 2 is not a number\n"},
+             "\nRaster file dem.asc: value 2 of row 2 is not a number: 'x4'\n"},
         {"far more rows than the file holds", "ncols 100000\nnrows 100000\nxllcorner 1\nyllcorner 2\ncellsize 1\nNODATA_value 0\n1 2\n",
          baseSpec(), {},
          banner + rasterDescription(RasterKind::Ascii, "dem.asc", 100000, 100000, 1, 2, 1, 0) +
