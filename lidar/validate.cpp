@@ -3,6 +3,7 @@
 #include "LiDAR.h"
 #include "file_handle.h"
 #include "name_form.h"
+#include "record_size.h"
 
 #include <array>
 #include <cstdio>
@@ -35,10 +36,9 @@ int16_t refuse_record_length(const char *filename, uint8_t format, uint16_t leng
 // LAS type code for a version 1.x file, a known format and its record length.
 int16_t type_code(const char *filename, uint8_t minor, uint8_t format, uint16_t length)
 {
-    static constexpr uint16_t kRecordSize[4] = {20, 28, 26, 34};
     if (format >= 2 && minor < 2)
         return 0;  // formats 2 and 3 are not defined before 1.2
-    if (length != kRecordSize[format])
+    if (length != lidar::format_record_size(format))
         return refuse_record_length(filename, format, length);
     if (format < 2)
         return static_cast<int16_t>(1 + format + 2 * minor);
