@@ -89,7 +89,7 @@ int64_t recordsInFile(std::FILE *file, uint32_t offset, size_t recSize)
 // that many whole records, and the file is scanned otherwise.
 void refresh(const char *filename, const lidar::PointStats *written)
 {
-    const int16_t lasType = check_las(filename);
+    const int16_t lasType = check_las(filename);  // refuses a NULL name as a missing file
     if (lasType < 0)
         lidar::process_exit(-1);
 

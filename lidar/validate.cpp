@@ -45,12 +45,20 @@ int16_t type_code(const char *filename, uint8_t minor, uint8_t format, uint16_t 
     return static_cast<int16_t>(5 + format);  // 7 or 8
 }
 
+// A NULL name or text counts as an empty one: refused by every check, and
+// printed as nothing, since printf("%s", NULL) is undefined.
+const char *or_empty(const char *text)
+{
+    return text != nullptr ? text : "";
+}
+
 }  // namespace
 
 extern "C" {
 
 int16_t file_access(const char *filename)
 {
+    filename = or_empty(filename);
     lidar::FilePtr file = lidar::open_file(filename, "r");
     if (file)
         return 0;
@@ -60,6 +68,8 @@ int16_t file_access(const char *filename)
 
 int16_t check_file_extension(const char *filename, const char *extension)
 {
+    filename = or_empty(filename);
+    extension = or_empty(extension);
     if (lidar::check_name_form(filename) < 0)
         return -1;
     const std::string_view name(filename);
@@ -71,6 +81,7 @@ int16_t check_file_extension(const char *filename, const char *extension)
 
 void error_msg(int i, const char *text)
 {
+    text = or_empty(text);
     switch (i) {
     case 1: std::printf("\nFile %s does NOT exist\n", text); break;
     case 2: std::printf("\nFile %s already exists\n", text); break;
@@ -81,6 +92,7 @@ void error_msg(int i, const char *text)
 
 int16_t check_las(const char *filename)
 {
+    filename = or_empty(filename);
     if (file_access(filename) < 0) {
         error_msg(1, filename);
         return -1;
