@@ -125,7 +125,7 @@ void sort_levels(Key *p, Pos left, Pos right, int32_t *p_ind, int32_t level, int
 // The one sort behind all eight entry points. Sorting nothing (no range,
 // or a NULL array) touches nothing.
 template <typename Key>
-void sort(Key *p, Pos left, Pos right, int32_t *p_ind)
+void sort_range(Key *p, Pos left, Pos right, int32_t *p_ind)
 {
     if (left >= right || p == nullptr || p_ind == nullptr)
         return;
@@ -142,42 +142,42 @@ extern "C" {
 
 void l_qs(int32_t *p, int32_t left, int32_t right, int32_t *p_ind)
 {
-    sort(p, left, right, p_ind);
+    sort_range(p, left, right, p_ind);
 }
 
 void l_quicksort(int32_t *p, int32_t count, int32_t *p_ind)
 {
-    sort(p, 0, Pos{count} - 1, p_ind);
+    sort_range(p, 0, Pos{count} - 1, p_ind);
 }
 
 void d_qs(double *p, int32_t left, int32_t right, int32_t *p_ind)
 {
-    sort(p, left, right, p_ind);
+    sort_range(p, left, right, p_ind);
 }
 
 void d_quicksort(double *p, int32_t count, int32_t *p_ind)
 {
-    sort(p, 0, Pos{count} - 1, p_ind);
+    sort_range(p, 0, Pos{count} - 1, p_ind);
 }
 
 void l_parallel_qs(int32_t *p, int32_t left, int32_t right, int32_t *p_ind, int32_t /*deep*/)
 {
-    sort(p, left, right, p_ind);
+    sort_range(p, left, right, p_ind);
 }
 
 void l_parallel_quicksort(int32_t *p, int32_t count, int32_t *p_ind)
 {
-    sort(p, 0, Pos{count} - 1, p_ind);
+    sort_range(p, 0, Pos{count} - 1, p_ind);
 }
 
 void d_parallel_qs(double *p, int32_t left, int32_t right, int32_t *p_ind, int32_t /*deep*/)
 {
-    sort(p, left, right, p_ind);
+    sort_range(p, left, right, p_ind);
 }
 
 void d_parallel_quicksort(double *p, int32_t count, int32_t *p_ind)
 {
-    sort(p, 0, Pos{count} - 1, p_ind);
+    sort_range(p, 0, Pos{count} - 1, p_ind);
 }
 
 }  // extern "C"
