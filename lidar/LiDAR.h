@@ -223,13 +223,23 @@ LIDAR_STATIC_ASSERT(offsetof(LAS12fm1, GPSTime) == 20, "GPSTime at 20");
 LIDAR_STATIC_ASSERT(offsetof(LAS12fm2, Red) == 20, "format 2 colour at 20");
 LIDAR_STATIC_ASSERT(offsetof(LAS12fm3, Red) == 28, "format 3 colour at 28");
 
+/*
+ * NULL arguments: a NULL name or text is an invalid argument, refused as an
+ * empty one is and printed as an empty text in the message (error_msg
+ * prints its message so; check_numeric_argument, which accepts an empty
+ * text, refuses NULL; update_header(NULL) ends the process as for a missing
+ * file). The initialisers and the sorts do nothing when given NULL.
+ */
+
 /* LAS file validation: statuses are 0 (or a LAS type code) and -1. */
 LIDAR_API int16_t file_access(const char *filename);
 LIDAR_API int16_t check_file_extension(const char *filename, const char *extension);
 LIDAR_API void    error_msg(int i, const char *text);
 LIDAR_API int16_t check_las(const char *filename);
 
-/* Rewrites a closed LAS file's point count, per-return counts and bounds. */
+/* Rewrites a closed LAS file's point count, per-return counts and bounds;
+ * ends the process with -1, the file unchanged, when it cannot (among others:
+ * OffsetToData inside the header, more records than the 32-bit count holds). */
 LIDAR_API void update_header(const char *filename);
 
 /* Fill a caller's record with the values of a new, empty LAS file. */
@@ -243,7 +253,10 @@ LIDAR_API int16_t check_YN(const char *text);
 LIDAR_API void    check_DEM(const char *str);
 LIDAR_API void    credits(void);
 
-/* In-place key-and-index quicksorts; p_ind rides along with the keys. */
+/* In-place key-and-index quicksorts; p_ind rides along with the keys. A range
+ * that keeps partitioning unevenly is finished by heapsort, so the time stays
+ * n log n; equal keys in such a range may come out in another order. The
+ * parallel forms give the plain result: `deep` changes nothing observable. */
 LIDAR_API void l_qs(int32_t *p, int32_t left, int32_t right, int32_t *p_ind);
 LIDAR_API void l_quicksort(int32_t *p, int32_t count, int32_t *p_ind);
 LIDAR_API void d_qs(double *p, int32_t left, int32_t right, int32_t *p_ind);

@@ -39,6 +39,8 @@ void credits(void)
 // size_t so that arguments of any length are judged correctly.
 void check_numeric_argument(const char *str)
 {
+    if (str == nullptr)
+        refuse_numeric("");  // unlike an empty text, no argument at all
     const size_t len = std::strlen(str);
     size_t ndots = 0;
     size_t ndashes = 0;
@@ -58,6 +60,8 @@ void check_numeric_argument(const char *str)
 
 int16_t check_YN(const char *text)
 {
+    if (text == nullptr)
+        text = "";  // refused like an empty flag
     if (std::strcmp(text, "Y") == 0 || std::strcmp(text, "N") == 0 || std::strcmp(text, "y") == 0 ||
         std::strcmp(text, "n") == 0)
         return 0;
@@ -69,6 +73,8 @@ int16_t check_YN(const char *text)
 // opened later by whoever reads it.
 void check_DEM(const char *str)
 {
+    if (str == nullptr)
+        str = "";  // refused like an empty name
     if (check_file_extension(str, "asc") < 0 && check_file_extension(str, "flt") < 0) {
         std::puts("\nDEM file extension should be either '.asc' (ASCII) or '.flt' (floating point binary)");
         lidar::process_exit(-1);

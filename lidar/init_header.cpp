@@ -61,6 +61,8 @@ extern "C" {
 
 void initialize_header10(LAS10Header *ph)
 {
+    if (ph == nullptr)
+        return;
     fill_common(ph, 0);
     ph->Reserved = 0;
     ph->FlightDateJulian = 0;
@@ -69,6 +71,8 @@ void initialize_header10(LAS10Header *ph)
 
 void initialize_header11(LAS11Header *ph)
 {
+    if (ph == nullptr)
+        return;
     fill_common(ph, 1);
     ph->FileSourceID = 0;
     ph->Reserved = 0;
@@ -78,6 +82,8 @@ void initialize_header11(LAS11Header *ph)
 
 void initialize_header12(LAS12Header *ph)
 {
+    if (ph == nullptr)
+        return;
     fill_common(ph, 2);
     ph->FileSourceID = 0;
     ph->GlobalEncoding = 0;

@@ -5,7 +5,9 @@
 #include "header_refresh.h"
 #include "point_stats.h"
 #include "process_exit.h"
+#include "record_size.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -26,13 +28,8 @@ constexpr size_t kBlockBytes = size_t{1} << 20;
 // can hold the common fields.
 size_t record_size(int16_t lasType, const LAS12Header &h, const char *filename)
 {
-    switch (lasType) {
-    case 1: case 3: case 5: return sizeof(LAS12fm0);
-    case 2: case 4: case 6: return sizeof(LAS12fm1);
-    case 7: return sizeof(LAS12fm2);
-    case 8: return sizeof(LAS12fm3);
-    default: break;
-    }
+    if (const size_t size = lidar::type_record_size(lasType); size != 0)
+        return size;
     if (h.PointDataRecordLength < sizeof(LAS12fm0)) {
         std::printf("\nPoint record length of %s (%u bytes) is shorter than a LAS point record\n",
                     filename, static_cast<unsigned>(h.PointDataRecordLength));
@@ -41,18 +38,32 @@ size_t record_size(int16_t lasType, const LAS12Header &h, const char *filename)
     return h.PointDataRecordLength;
 }
 
+// The header counts points in 32 bits: a file holding more records cannot
+// be described, and a count that wrapped would be reported as a success.
+[[noreturn]] void refuse_count(const char *filename, uint64_t records)
+{
+    std::printf("\nFile %s holds %" PRIu64 " point records, more than a LAS header can count (%" PRIu32 ")\n",
+                filename, records, UINT32_MAX);
+    lidar::process_exit(-1);
+}
+
 // The records from the offset to the end of the file, streamed in blocks;
-// a trailing partial record is not counted.
+// a trailing partial record is not counted. A file that grows past what the
+// header can count while it is read is refused before the count wraps.
 bool scanRecords(std::FILE *file, uint32_t offset, size_t recSize, lidar::PointStats &stats, const char *filename)
 {
     if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0)
         fail("\nCannot seek to the point data of %s\n", filename);
     std::vector<uint8_t> block(kBlockBytes / recSize * recSize);
     size_t carried = 0;  // bytes of an incomplete record kept from the last block
+    uint64_t total = 0;
     for (;;) {
         const size_t got = std::fread(block.data() + carried, 1, block.size() - carried, file);
         const size_t have = carried + got;
         const size_t whole = have / recSize;
+        total += whole;
+        if (total > UINT32_MAX)
+            refuse_count(filename, total);
         stats.add(block.data(), whole, recSize);
         carried = have - whole * recSize;
         if (carried != 0)
@@ -78,7 +89,7 @@ int64_t recordsInFile(std::FILE *file, uint32_t offset, size_t recSize)
 // that many whole records, and the file is scanned otherwise.
 void refresh(const char *filename, const lidar::PointStats *written)
 {
-    const int16_t lasType = check_las(filename);
+    const int16_t lasType = check_las(filename);  // refuses a NULL name as a missing file
     if (lasType < 0)
         lidar::process_exit(-1);
 
@@ -89,10 +100,18 @@ void refresh(const char *filename, const lidar::PointStats *written)
     LAS12Header header;
     if (std::fread(&header, sizeof header, 1, file.get()) != 1)
         fail("\nFile %s is too short to hold a LAS header\n", filename);
+    // Same words as the tool's check of its input.
+    if (header.OffsetToData < sizeof header) {
+        std::printf("\nOffsetToData of %s (%u) lies inside the 227-byte header\n", filename, header.OffsetToData);
+        lidar::process_exit(-1);
+    }
 
     const size_t recSize = record_size(lasType, header, filename);
+    const int64_t records = recordsInFile(file.get(), header.OffsetToData, recSize);
+    if (records > int64_t{UINT32_MAX})
+        refuse_count(filename, static_cast<uint64_t>(records));
     lidar::PointStats stats;
-    if (written != nullptr && recordsInFile(file.get(), header.OffsetToData, recSize) == written->count) {
+    if (written != nullptr && records == written->count) {
         stats = *written;
     } else if (!scanRecords(file.get(), header.OffsetToData, recSize, stats, filename)) {
         fail("\nFailed to read the point records of %s\n", filename);

@@ -3,6 +3,7 @@
 #include "LiDAR.h"
 #include "file_handle.h"
 #include "name_form.h"
+#include "record_size.h"
 
 #include <array>
 #include <cstdio>
@@ -35,14 +36,20 @@ int16_t refuse_record_length(const char *filename, uint8_t format, uint16_t leng
 // LAS type code for a version 1.x file, a known format and its record length.
 int16_t type_code(const char *filename, uint8_t minor, uint8_t format, uint16_t length)
 {
-    static constexpr uint16_t kRecordSize[4] = {20, 28, 26, 34};
     if (format >= 2 && minor < 2)
         return 0;  // formats 2 and 3 are not defined before 1.2
-    if (length != kRecordSize[format])
+    if (length != lidar::format_record_size(format))
         return refuse_record_length(filename, format, length);
     if (format < 2)
         return static_cast<int16_t>(1 + format + 2 * minor);
     return static_cast<int16_t>(5 + format);  // 7 or 8
+}
+
+// A NULL name or text counts as an empty one: refused by every check, and
+// printed as nothing, since printf("%s", NULL) is undefined.
+const char *or_empty(const char *text)
+{
+    return text != nullptr ? text : "";
 }
 
 }  // namespace
@@ -51,6 +58,7 @@ extern "C" {
 
 int16_t file_access(const char *filename)
 {
+    filename = or_empty(filename);
     lidar::FilePtr file = lidar::open_file(filename, "r");
     if (file)
         return 0;
@@ -60,6 +68,8 @@ int16_t file_access(const char *filename)
 
 int16_t check_file_extension(const char *filename, const char *extension)
 {
+    filename = or_empty(filename);
+    extension = or_empty(extension);
     if (lidar::check_name_form(filename) < 0)
         return -1;
     const std::string_view name(filename);
@@ -71,6 +81,7 @@ int16_t check_file_extension(const char *filename, const char *extension)
 
 void error_msg(int i, const char *text)
 {
+    text = or_empty(text);
     switch (i) {
     case 1: std::printf("\nFile %s does NOT exist\n", text); break;
     case 2: std::printf("\nFile %s already exists\n", text); break;
@@ -81,6 +92,7 @@ void error_msg(int i, const char *text)
 
 int16_t check_las(const char *filename)
 {
+    filename = or_empty(filename);
     if (file_access(filename) < 0) {
         error_msg(1, filename);
         return -1;

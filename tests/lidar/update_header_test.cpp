@@ -6,8 +6,12 @@
 #include "test_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <climits>
 #include <random>
 #include <string>
@@ -226,6 +230,27 @@ TEST(UpdateHeaderWritten, GivesTheSameHeaderAsARecount)
     }
 }
 
+// update_header in a child must end it with status -1 and exactly `message`
+// (%s standing for the path).
+void expectRefusal(const std::string &path, const std::string &message)
+{
+    std::string expected;
+    for (size_t i = 0; i < message.size(); ++i) {
+        if (message.compare(i, 2, "%s") == 0) {
+            expected += path;
+            ++i;
+        } else {
+            expected += message[i];
+        }
+    }
+    EXPECT_EXIT(
+        {
+            stdout_to_stderr();
+            update_header(path.c_str());
+        },
+        ::testing::ExitedWithCode(255), exact_regex(expected));
+}
+
 TEST(UpdateHeaderDeath, RefusesAndLeavesTheFileAsItWas)
 {
     GTEST_FLAG_SET(death_test_style, "fast");  // the child must see this temporary directory
@@ -252,23 +277,59 @@ TEST(UpdateHeaderDeath, RefusesAndLeavesTheFileAsItWas)
         SCOPED_TRACE(c.label);
         const std::string path = dir / c.name;
         writeFile(path, c.bytes);
-        std::string expected;
-        for (size_t i = 0; i < c.message.size(); ++i) {
-            if (c.message.compare(i, 2, "%s") == 0) {
-                expected += path;
-                ++i;
-            } else {
-                expected += c.message[i];
-            }
-        }
-        EXPECT_EXIT(
-            {
-                stdout_to_stderr();
-                update_header(path.c_str());
-            },
-            ::testing::ExitedWithCode(255), exact_regex(expected));
+        expectRefusal(path, c.message);
         EXPECT_EQ(readFile(path), c.bytes);
     }
+}
+
+// An offset inside the header would count header bytes as records.
+TEST(UpdateHeaderDeath, OffsetToDataInsideTheHeader)
+{
+    GTEST_FLAG_SET(death_test_style, "fast");
+    TempDir dir;
+    const std::string path = dir / "offset.las";
+    const std::vector<Point> points = {{1, 2, 3, 1}, {-4, 5, 6, 2}};
+    for (const uint32_t offset : {0u, 100u, 226u, 227u}) {
+        SCOPED_TRACE(offset);
+        LasSpec layout;
+        layout.offsetToData = offset;
+        const std::string before = buildLas(layout, points);
+        writeFile(path, before);
+        if (offset < 227) {
+            expectRefusal(path, "\nOffsetToData of %s (" + std::to_string(offset) +
+                                    ") lies inside the 227-byte header\n");
+            EXPECT_EQ(readFile(path), before);
+        } else {
+            refresh(path);
+            expectHeader(before, readFile(path), expectedFor(points));
+        }
+    }
+}
+
+// 2^32 + 3 whole records, as a sparse file: the count would wrap to 3.
+TEST(UpdateHeaderDeath, MoreRecordsThanTheHeaderCanCount)
+{
+    GTEST_FLAG_SET(death_test_style, "fast");
+    TempDir dir;
+    const std::string path = dir / "huge.las";
+    LasSpec layout;
+    layout.format = 0;
+    const std::string head = buildLas(layout, {{1, 2, 3, 1}});
+    writeFile(path, head);
+    const uint64_t records = (uint64_t{1} << 32) + 3;
+    const auto size = static_cast<off_t>(227 + records * 20);
+    if (::truncate(path.c_str(), size) != 0)
+        GTEST_SKIP() << "no sparse file of " << size << " bytes here: " << std::strerror(errno);
+    expectRefusal(path, "\nFile %s holds 4294967299 point records, more than a LAS header can count (4294967295)\n");
+    struct stat st{};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, size);
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::string start(head.size(), '\0');
+    EXPECT_EQ(std::fread(start.data(), 1, start.size(), f), start.size());
+    std::fclose(f);
+    EXPECT_EQ(start, head);
 }
 
 }  // namespace
