@@ -1,5 +1,6 @@
 // Start-up checks shared by the tool family, and the console banner.
 #include "LiDAR.h"
+#include "name_form.h"
 #include "process_exit.h"
 
 #include <cstdio>
@@ -7,8 +8,6 @@
 #include <string>
 
 namespace {
-
-constexpr size_t kExtensionWithDot = 4;  // ".flt"
 
 [[noreturn]] void refuse_numeric(const char *str)
 {
@@ -82,9 +81,7 @@ void check_DEM(const char *str)
     if (check_file_extension(str, "flt") < 0)
         return;  // an .asc grid needs no companion
 
-    std::string companion(str, std::strlen(str) - kExtensionWithDot);
-    companion += ".hdr";
-    if (file_access(companion.c_str()) < 0) {
+    if (file_access(lidar::companion_header_name(str).c_str()) < 0) {
         std::puts("\nFloating point binary DEM files also require a ASCII header file ('.hdr')");
         lidar::process_exit(-1);
     }

@@ -2,7 +2,7 @@
 // per-return counts and bounding box of its public header in place.
 #include "LiDAR.h"
 #include "file_handle.h"
-#include "header_refresh.h"
+#include "header_read.h"
 #include "point_stats.h"
 #include "process_exit.h"
 #include "record_size.h"
@@ -21,21 +21,6 @@ constexpr size_t kBlockBytes = size_t{1} << 20;
 {
     std::printf(format, filename);
     lidar::process_exit(-1);
-}
-
-// Record size for a LAS type code; type 0 (1.0/1.1 declaring format 2 or 3)
-// has no fixed size, so the header's own record length is trusted when it
-// can hold the common fields.
-size_t record_size(int16_t lasType, const LAS12Header &h, const char *filename)
-{
-    if (const size_t size = lidar::type_record_size(lasType); size != 0)
-        return size;
-    if (h.PointDataRecordLength < sizeof(LAS12fm0)) {
-        std::printf("\nPoint record length of %s (%u bytes) is shorter than a LAS point record\n",
-                    filename, static_cast<unsigned>(h.PointDataRecordLength));
-        lidar::process_exit(-1);
-    }
-    return h.PointDataRecordLength;
 }
 
 // The header counts points in 32 bits: a file holding more records cannot
@@ -84,10 +69,9 @@ int64_t recordsInFile(std::FILE *file, uint32_t offset, size_t recSize)
     return (st.st_size - offset) / static_cast<int64_t>(recSize);
 }
 
-// The refresh itself. `written`, when given, holds the statistics of the
-// records as they were written; they are used when the file holds exactly
-// that many whole records, and the file is scanned otherwise.
-void refresh(const char *filename, const lidar::PointStats *written)
+}  // namespace
+
+extern "C" void update_header(const char *filename)
 {
     const int16_t lasType = check_las(filename);  // refuses a NULL name as a missing file
     if (lasType < 0)
@@ -97,42 +81,24 @@ void refresh(const char *filename, const lidar::PointStats *written)
     if (!file)
         fail("\nCannot open binary file %s for header update\n\n", filename);
 
+    // The same checks, in the same words, as the tool's of its input.
     LAS12Header header;
-    if (std::fread(&header, sizeof header, 1, file.get()) != 1)
-        fail("\nFile %s is too short to hold a LAS header\n", filename);
-    // Same words as the tool's check of its input.
-    if (header.OffsetToData < sizeof header) {
-        std::printf("\nOffsetToData of %s (%u) lies inside the 227-byte header\n", filename, header.OffsetToData);
+    if (!lidar::read_checked_header(file.get(), filename, header))
         lidar::process_exit(-1);
-    }
 
-    const size_t recSize = record_size(lasType, header, filename);
+    const size_t recSize = lidar::type_record_size(lasType) != 0 ? lidar::type_record_size(lasType)
+                                                                 : header.PointDataRecordLength;
     const int64_t records = recordsInFile(file.get(), header.OffsetToData, recSize);
     if (records > int64_t{UINT32_MAX})
         refuse_count(filename, static_cast<uint64_t>(records));
     lidar::PointStats stats;
-    if (written != nullptr && records == written->count) {
-        stats = *written;
-    } else if (!scanRecords(file.get(), header.OffsetToData, recSize, stats, filename)) {
+    if (!scanRecords(file.get(), header.OffsetToData, recSize, stats, filename))
         fail("\nFailed to read the point records of %s\n", filename);
-    }
 
     stats.apply(header);
     std::rewind(file.get());
     if (std::fwrite(&header, sizeof header, 1, file.get()) != 1 || !lidar::close_file(file))
         fail("\nFailed to rewrite the header of %s\n", filename);
 
-    std::printf("\rHeader of file %s has been updated    ", filename);
-}
-
-}  // namespace
-
-extern "C" void update_header(const char *filename)
-{
-    refresh(filename, nullptr);
-}
-
-void lidar::update_header_written(const char *filename, const PointStats &written)
-{
-    refresh(filename, &written);
+    lidar::print_header_updated(filename);
 }

@@ -1,6 +1,5 @@
 // update_header: recount, per-return counts, bounds, and nothing else.
 #include "LiDAR.h"
-#include "header_refresh.h"
 #include "las_builder.h"
 #include "stdout_capture.h"
 #include "test_files.h"
@@ -187,47 +186,6 @@ TEST(UpdateHeader, TypeZeroUsesTheDeclaredRecordLength)
     writeFile(path, before);
     refresh(path);
     expectHeader(before, readFile(path), expectedFor(points));
-}
-
-// The writer's own statistics stand in for the pass over the records only
-// when the file holds exactly as many whole records; the header comes out
-// the same as from update_header either way.
-TEST(UpdateHeaderWritten, GivesTheSameHeaderAsARecount)
-{
-    const std::vector<Point> points = randomPoints(11, 5000, 9000000);
-    LasSpec layout;
-    layout.format = 1;
-    layout.vlrBytes = buildVlr("LASF_Projection", 34735, std::string(8, 'v'));
-    layout.numberOfVlrs = 1;
-    const std::string records = buildLas(layout, points);
-    const auto statsOf = [&](size_t n) {
-        lidar::PointStats stats;
-        const std::string body = records.substr(records.size() - points.size() * 28);
-        stats.add(reinterpret_cast<const uint8_t *>(body.data()), n, 28);
-        return stats;
-    };
-    const struct {
-        const char *label;
-        std::string bytes;
-        lidar::PointStats written;
-    } cases[] = {
-        {"statistics of every record", records, statsOf(points.size())},
-        {"a trailing partial record", records + std::string(27, '\x11'), statsOf(points.size())},
-        {"statistics of fewer records than the file holds", records, statsOf(100)},
-        {"statistics of no record", records, lidar::PointStats{}},
-    };
-    TempDir dir;
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.label);
-        const std::string recounted = dir / "recounted.las", written = dir / "written.las";
-        writeFile(recounted, c.bytes);
-        writeFile(written, c.bytes);
-        const std::string console = refresh(recounted);
-        EXPECT_EQ(capture_stdout([&] { lidar::update_header_written(written.c_str(), c.written); }),
-                  "\rHeader of file " + written + " has been updated    ");
-        EXPECT_EQ(console, "\rHeader of file " + recounted + " has been updated    ");
-        EXPECT_EQ(readFile(written), readFile(recounted));
-    }
 }
 
 // update_header in a child must end it with status -1 and exactly `message`

@@ -5,7 +5,9 @@
 // that cell's value: a point that lands in any other cell is not selected.
 #include "console_text.h"
 #include "grid_builder.h"
+#include "LiDAR.h"
 #include "las_builder.h"
+#include "stdout_capture.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
@@ -105,6 +107,10 @@ TEST(RealCoordinates, EveryPointLandsInItsOwnCellInEveryRasterForm)
                                                       [](const Point &a, const Point &b) { return a.z < b.z; });
             EXPECT_EQ(getLE<double>(out, 211), hi->z * g.zScale + g.zOffset);
             EXPECT_EQ(getLE<double>(out, 219), lo->z * g.zScale + g.zOffset);
+            // The header from the record loop's statistics is the library's recount.
+            writeFile(dir / "recount.las", out);
+            (void)capture_stdout([&] { update_header((dir / "recount.las").c_str()); });
+            EXPECT_TRUE(readFile(dir / "recount.las") == out);
         }
     }
 }
