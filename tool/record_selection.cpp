@@ -57,12 +57,13 @@ Selection classify(uint8_t *kept, const uint8_t *records, size_t count, size_t l
         const uint8_t *rec = records + k * len;
         const double row = (load_unaligned<int32_t>(rec + 4) * c.yScale + c.yOffset - c.miny) / c.cellsize;
         const double col = (load_unaligned<int32_t>(rec) * c.xScale + c.xOffset - c.minx) / c.cellsize;
-        if (!(row >= 0.0 && row < c.rows && col >= 0.0 && col < c.cols)) {
+        // The cells held lie in the grid: one branch serves the common case.
+        if (!((row >= c.rowBegin) & (row < c.rowEnd) & (col >= c.colBegin) & (col < c.colEnd))) {
+            if ((row >= 0.0) & (row < c.rows) & (col >= 0.0) & (col < c.cols)) [[unlikely]]
+                break;
             ++outside;
             continue;
         }
-        if (!(row >= c.rowBegin && row < c.rowEnd && col >= c.colBegin && col < c.colEnd)) [[unlikely]]
-            break;
         const size_t cell = static_cast<size_t>(c.topRow - static_cast<int32_t>(row)) * c.windowCols +
                             static_cast<size_t>(static_cast<int32_t>(col) - c.firstCol);
         const float v = c.cells[cell];
