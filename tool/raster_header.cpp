@@ -6,6 +6,7 @@
 // rotated cells, padded rows) is refused, never approximated.
 #include "raster_header.h"
 
+#include "header_keywords.h"
 #include "numeric_text.h"
 
 #include <algorithm>
@@ -18,28 +19,7 @@
 
 namespace {
 
-enum Key {
-    kNCols, kNRows, kXllCorner, kXllCenter, kYllCorner, kYllCenter, kCellSize, kDx, kDy,
-    kNodata, kByteOrder, kLayout, kNBands, kNBits, kBandRowBytes, kTotalRowBytes,
-    kBandGapBytes, kSkipBytes, kPixelType, kUlxMap, kUlyMap, kXDim, kYDim, kRotation,
-    kKeyCount
-};
-
-struct KeywordName {
-    std::string_view name;
-    Key key;
-};
-
-// nodata_value is the ASCII grid's spelling, nodata the band-interleaved one.
-constexpr KeywordName kKeywords[] = {
-    {"ncols", kNCols}, {"nrows", kNRows}, {"xllcorner", kXllCorner}, {"xllcenter", kXllCenter},
-    {"yllcorner", kYllCorner}, {"yllcenter", kYllCenter}, {"cellsize", kCellSize}, {"dx", kDx},
-    {"dy", kDy}, {"nodata_value", kNodata}, {"nodata", kNodata}, {"byteorder", kByteOrder},
-    {"layout", kLayout}, {"nbands", kNBands}, {"nbits", kNBits}, {"bandrowbytes", kBandRowBytes},
-    {"totalrowbytes", kTotalRowBytes}, {"bandgapbytes", kBandGapBytes}, {"skipbytes", kSkipBytes},
-    {"pixeltype", kPixelType}, {"ulxmap", kUlxMap}, {"ulymap", kUlyMap}, {"xdim", kXDim},
-    {"ydim", kYDim}, {"rotation", kRotation},
-};
+using namespace grid_header;
 
 // Why a header cannot be used, naming the keyword at fault.
 struct HeaderError {
@@ -47,24 +27,6 @@ struct HeaderError {
 };
 
 [[noreturn]] void refuse(std::string reason) { throw HeaderError{std::move(reason)}; }
-
-std::string lower(std::string_view s)
-{
-    std::string out(s);
-    for (char &c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-std::optional<Key> keywordOf(std::string_view token)
-{
-    const std::string k = lower(token);
-    for (const KeywordName &kw : kKeywords)
-        if (k == kw.name)
-            return kw.key;
-    return std::nullopt;
-}
 
 std::string quoted(std::string_view s) { return quotedToken(s); }
 
@@ -349,18 +311,6 @@ std::string parse(TextReader &reader, bool ascii, RasterHeader &out)
 }
 
 }  // namespace
-
-// A binary file posing as a grid must not spill control bytes onto the console.
-std::string quotedToken(std::string_view s)
-{
-    constexpr size_t kMax = 40;
-    std::string out = "'";
-    for (size_t i = 0; i < s.size() && i < kMax; ++i)
-        out += (s[i] >= 0x20 && s[i] < 0x7f) ? s[i] : '?';
-    if (s.size() > kMax)
-        out += "...";
-    return out + "'";
-}
 
 std::string parseAsciiGridHeader(TextReader &reader, RasterHeader &out) { return parse(reader, true, out); }
 

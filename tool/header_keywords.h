@@ -1,0 +1,26 @@
+// The keywords of grid headers: the ASCII grid's and both .hdr forms'.
+#ifndef MORVANE_HEADER_KEYWORDS_H
+#define MORVANE_HEADER_KEYWORDS_H
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace grid_header {
+
+enum Key {
+    kNCols, kNRows, kXllCorner, kXllCenter, kYllCorner, kYllCenter, kCellSize, kDx, kDy,
+    kNodata, kByteOrder, kLayout, kNBands, kNBits, kBandRowBytes, kTotalRowBytes,
+    kBandGapBytes, kSkipBytes, kPixelType, kUlxMap, kUlyMap, kXDim, kYDim, kRotation,
+    kKeyCount
+};
+
+// The keyword a token names, in any letter case.
+std::optional<Key> keywordOf(std::string_view token);
+
+// ASCII letters in lower case; other bytes as they are.
+std::string lower(std::string_view s);
+
+}  // namespace grid_header
+
+#endif
