@@ -3,6 +3,7 @@
 // benchmark uses it both as the reference output and as the timing baseline.
 //   morvane-baseline <raster .asc|.flt> <input LAS> <output LAS> <low> <high>
 #include "LiDAR.h"
+#include "point_stats.h"
 #include "stdio_grid.h"
 
 #include <cmath>
@@ -30,31 +31,12 @@ void refreshHeader(const char *name)
     LAS12Header h;
     if (std::fread(&h, sizeof h, 1, f) != 1 || std::fseek(f, h.OffsetToData, SEEK_SET) != 0)
         die("cannot read the header of", name);
-    int32_t maxX = -2147483646, minX = 2147483646, maxY = -2147483646, minY = 2147483646;
-    int32_t maxZ = -10000000, minZ = 10000000;
-    uint32_t count = 0, byReturn[8] = {};
+    // One record at a time, into the library's header statistics.
+    lidar::PointStats stats;
     std::vector<uint8_t> rec(h.PointDataRecordLength);
-    while (std::fread(rec.data(), rec.size(), 1, f) == 1) {
-        int32_t xyz[3];
-        std::memcpy(xyz, rec.data(), sizeof xyz);
-        if (maxX < xyz[0]) maxX = xyz[0];
-        if (minX > xyz[0]) minX = xyz[0];
-        if (maxY < xyz[1]) maxY = xyz[1];
-        if (minY > xyz[1]) minY = xyz[1];
-        if (maxZ < xyz[2]) maxZ = xyz[2];
-        if (minZ > xyz[2]) minZ = xyz[2];
-        ++byReturn[rec[14] & 7];
-        ++count;
-    }
-    h.NumberOfPointReturns = count;
-    for (int r = 0; r < 5; ++r)
-        h.NumberOfPointsByReturn[r] = byReturn[r + 1];
-    h.MaxX = maxX * h.XScaleFactor + h.XOffset;
-    h.MinX = minX * h.XScaleFactor + h.XOffset;
-    h.MaxY = maxY * h.YScaleFactor + h.YOffset;
-    h.MinY = minY * h.YScaleFactor + h.YOffset;
-    h.MaxZ = maxZ * h.ZScaleFactor + h.ZOffset;
-    h.MinZ = minZ * h.ZScaleFactor + h.ZOffset;
+    while (std::fread(rec.data(), rec.size(), 1, f) == 1)
+        stats.add(rec.data(), 1, rec.size());
+    stats.apply(h);
     std::rewind(f);
     if (std::fwrite(&h, sizeof h, 1, f) != 1 || std::fclose(f) != 0)
         die("cannot rewrite the header of", name);
