@@ -419,29 +419,18 @@ void sort_large_inputs()
         middle_maximum_keys(20000),
     };
     bool ok = true;
-    for (const auto &original : inputs) {
+    // Plain and budgeted sorts of one key type: sorted, and the same arrangement.
+    const auto check = [&ok](const auto &original, auto plain, auto budgeted) {
         const int32_t n = count_of(original.size());
-        {
-            IntKeys keys = original;
-            Index ind = iota_index(original.size());
-            l_quicksort(keys.data(), n, ind.data());
-            ok = ok && sorted_with_consistent_companions(original, keys, ind);
-            IntKeys pkeys = original;
-            Index pind = iota_index(original.size());
-            l_parallel_quicksort(pkeys.data(), n, pind.data());
-            ok = ok && pkeys == keys && pind == ind;
-        }
-        {
-            const DblKeys dorig = as_doubles(original);
-            DblKeys keys = dorig;
-            Index ind = iota_index(original.size());
-            d_quicksort(keys.data(), n, ind.data());
-            ok = ok && sorted_with_consistent_companions(dorig, keys, ind);
-            DblKeys pkeys = dorig;
-            Index pind = iota_index(original.size());
-            d_parallel_quicksort(pkeys.data(), n, pind.data());
-            ok = ok && pkeys == keys && pind == ind;
-        }
+        auto keys = original, pkeys = original;
+        Index ind = iota_index(original.size()), pind = iota_index(original.size());
+        plain(keys.data(), n, ind.data());
+        budgeted(pkeys.data(), n, pind.data());
+        ok = ok && sorted_with_consistent_companions(original, keys, ind) && pkeys == keys && pind == ind;
+    };
+    for (const auto &original : inputs) {
+        check(original, l_quicksort, l_parallel_quicksort);
+        check(as_doubles(original), d_quicksort, d_parallel_quicksort);
     }
     // Sorted distinct keys must come out untouched, companions included.
     IntKeys keys = iota_index(1000000);
