@@ -26,18 +26,19 @@ CellWindow windowForRest(std::FILE *in, const LAS12Header &h, uint64_t from, con
     std::vector<uint8_t> block(std::max<size_t>(1, kBlockBytes / len) * len);
     RecordBounds bounds;
     uint64_t offset = h.OffsetToData + from * len;
-    for (;;) {
-        const ssize_t got = ::pread(fd, block.data(), block.size(), static_cast<off_t>(offset));
+    // The header's records only: bytes after them are no points.
+    for (uint64_t left = h.NumberOfPointReturns - from; left != 0;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, block.size() / len)) * len;
+        const ssize_t got = ::pread(fd, block.data(), want, static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0)
-            break;
-        const size_t whole = static_cast<size_t>(got) / len;
-        for (size_t k = 0; k < whole; ++k)
-            bounds.add(block.data() + k * len);
+        const size_t whole = got > 0 ? static_cast<size_t>(got) / len : 0;
         if (whole == 0)
             break;
+        for (size_t k = 0; k < whole; ++k)
+            bounds.add(block.data() + k * len);
         offset += whole * len;
+        left -= whole;
     }
     return cover(raster.window, windowForRecords(raster.grid(), h, bounds));
 }
@@ -45,7 +46,10 @@ CellWindow windowForRest(std::FILE *in, const LAS12Header &h, uint64_t from, con
 // Makes the raster hold the cells the rest of the input needs.
 void holdCellsForRest(std::FILE *in, const char *inName, const LAS12Header &h, uint64_t from, Raster &raster)
 {
-    const CellWindow needed = windowForRest(in, h, from, raster);
+    CellWindow needed = windowForRest(in, h, from, raster);
+    // Records that could not be read again cannot be measured: the whole grid.
+    if (raster.window.contains(needed))
+        needed = CellWindow::whole(raster.grid());
     if (!cellsFitInMemory(needed)) {
         std::printf("\nThe header bounds of %s (X %.3f to %.3f, Y %.3f to %.3f) do not cover its points, and the "
                     "%d x %d raster cells under them are too many to hold in memory\n",
