@@ -14,12 +14,10 @@
 #include "las_builder.h"
 #include "raster.h"
 #include "reference.h"
+#include "stdout_capture.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -256,37 +254,12 @@ TEST(SelectionProperty, ExecutableMatchesReference)
     }
 }
 
-// The console of one in-process run, as fd 1 receives it.
-class StdoutToFile {
-public:
-    explicit StdoutToFile(const std::string &path)
-    {
-        std::fflush(stdout);
-        saved_ = ::dup(1);
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 1);
-        ::close(fd);
-    }
-    ~StdoutToFile()
-    {
-        std::fflush(stdout);
-        ::dup2(saved_, 1);
-        ::close(saved_);
-    }
-    StdoutToFile(const StdoutToFile &) = delete;
-    StdoutToFile &operator=(const StdoutToFile &) = delete;
-
-private:
-    int saved_;
-};
-
 // The same run in this process (morvaneMain is main's whole run): thousands
 // of smaller surveys. Only valid inputs reach it, so no run ends the process.
 TEST(SelectionProperty, InProcessRunMatchesReference)
 {
     constexpr size_t kCases = 2000;
     TempDir dir;
-    const std::string consolePath = dir / "console.txt";
     for (size_t k = 0; k < kCases; ++k) {
         const uint64_t seed = baseSeed() * 7919u + 0x9e3779b9u + k;
         Generator gen(seed);
@@ -299,12 +272,10 @@ TEST(SelectionProperty, InProcessRunMatchesReference)
         for (std::string &a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        int status;
-        {
-            StdoutToFile capture(consolePath);
-            status = morvaneMain(static_cast<int>(args.size()), argv.data());
-        }
-        checkRun(s, input, f, status, readFile(consolePath));
+        int status = 0;
+        const std::string console =
+            capture_stdout([&] { status = morvaneMain(static_cast<int>(args.size()), argv.data()); });
+        checkRun(s, input, f, status, console);
         std::remove(f.out.c_str());
         if (HasFailure())
             break;
