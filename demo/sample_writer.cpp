@@ -1,12 +1,14 @@
 #include "sample_writer.h"
 
 #include "LiDAR.h"
+#include "point_stats.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstddef>
 #include <memory>
 #include <random>
 #include <string>
@@ -94,8 +96,177 @@ std::vector<uint8_t> projectionVlr()
 
 size_t recordLength(int format)
 {
-    static constexpr size_t kLength[4] = {20, 28, 26, 34};
+    static constexpr size_t kLength[4] = {sizeof(LAS12fm0), sizeof(LAS12fm1), sizeof(LAS12fm2), sizeof(LAS12fm3)};
     return kLength[format];
+}
+
+bool writeGrids(const SampleOptions &o, std::string &error)
+{
+    std::string ascii;
+    const std::vector<float> grid = makeGrid(o, ascii);
+    if (!writeBytes(o.dir + "/terrain.asc", ascii.data(), ascii.size(), error) ||
+        !writeBytes(o.dir + "/terrain.flt", grid.data(), grid.size() * sizeof(float), error))
+        return false;
+    char hdr[256];
+    const int hdrLen = std::snprintf(hdr, sizeof hdr,
+                                     "ncols %d\nnrows %d\nxllcorner %.3f\nyllcorner %.3f\ncellsize %.3f\n"
+                                     "NODATA_value -9999\nbyteorder LSBFIRST\n",
+                                     o.cols, o.rows, o.minx, o.miny, o.cellsize);
+    return writeBytes(o.dir + "/terrain.hdr", hdr, static_cast<size_t>(hdrLen), error);
+}
+
+// The header before any point is written: counts and bounds come later.
+LAS12Header makeHeader(const SampleOptions &o, size_t vlrBytes)
+{
+    LAS12Header h;
+    std::memset(&h, 0, sizeof h);
+    initialize_header12(&h);
+    h.VersionMinor = static_cast<uint8_t>(o.versionMinor);
+    std::memcpy(h.SystemIdentifier, "Morvane sample survey", 21);
+    h.FileCreationDay = 341;
+    h.FileCreationYear = 2026;
+    h.OffsetToData = static_cast<uint32_t>(sizeof h + vlrBytes);
+    h.NumberOfVariableLengthRecords = 1;
+    h.PointDataFormatID = static_cast<uint8_t>(o.format);
+    h.PointDataRecordLength = static_cast<uint16_t>(recordLength(o.format));
+    h.XScaleFactor = h.YScaleFactor = h.ZScaleFactor = 0.01;
+    h.XOffset = o.minx;
+    h.YOffset = o.miny;
+    h.ZOffset = 0.0;
+    return h;
+}
+
+// One return, in the fields every format shares plus the ones some add.
+struct Sample {
+    int32_t xyz[3];
+    uint16_t intensity;
+    uint8_t bitfield, classification, scanAngle;
+    uint16_t source;
+    double gpsTime;
+    uint16_t rgb[3];
+};
+
+template <typename Record>
+void appendRecord(std::vector<uint8_t> &block, const Sample &s)
+{
+    Record r{};
+    r.X = s.xyz[0];
+    r.Y = s.xyz[1];
+    r.Z = s.xyz[2];
+    r.Intensity = s.intensity;
+    r.bitfield = static_cast<int8_t>(s.bitfield);
+    r.Classification = s.classification;
+    r.ScanAngleRank = s.scanAngle;
+    r.PointSourceID = s.source;
+    if constexpr (requires { r.GPSTime; })
+        r.GPSTime = s.gpsTime;
+    if constexpr (requires { r.Red; }) {
+        r.Red = s.rgb[0];
+        r.Green = s.rgb[1];
+        r.Blue = s.rgb[2];
+    }
+    const auto *bytes = reinterpret_cast<const uint8_t *>(&r);
+    block.insert(block.end(), bytes, bytes + sizeof r);
+}
+
+void appendRecord(std::vector<uint8_t> &block, int format, const Sample &s)
+{
+    switch (format) {
+    case 0: appendRecord<LAS12fm0>(block, s); break;
+    case 1: appendRecord<LAS12fm1>(block, s); break;
+    case 2: appendRecord<LAS12fm2>(block, s); break;
+    default: appendRecord<LAS12fm3>(block, s); break;
+    }
+}
+
+// Flight lines run north-south across the tile with a margin outside the
+// raster; each pulse gives one to three returns.
+class Survey {
+public:
+    Survey(const SampleOptions &o, const LAS12Header &h) : o_(o), h_(h), rng_(o.seed)
+    {
+        const double width = o.cols * o.cellsize, height = o.rows * o.cellsize;
+        margin_ = 0.03 * std::max(width, height);
+        swath_ = std::max(width / 8.0, 4.0 * o.cellsize);
+        height_ = height;
+        const auto lines = static_cast<uint64_t>(std::ceil((width + 2 * margin_) / swath_));
+        perLine_ = std::max<uint64_t>(1, (o.points + lines - 1) / lines);
+    }
+
+    Sample point(uint64_t i)
+    {
+        const uint64_t line = i / perLine_;
+        const double t = static_cast<double>(i % perLine_) / static_cast<double>(perLine_);
+        const double along = (line % 2 == 0 ? t : 1.0 - t) * (height_ + 2 * margin_) - margin_;
+        const double across = (static_cast<double>(line) + unit()) * swath_ - margin_;
+        const double x = o_.minx + across, y = o_.miny + along;
+        const double ground = terrainHeight(x - o_.minx, y - o_.miny);
+        double z;
+        uint8_t cls;
+        const double kind = unit();
+        const bool inBuilding = std::fmod(std::floor(x / 60.0) + std::floor(y / 45.0), 7.0) == 0.0;
+        if (returnNo_ == 1)
+            returns_ = static_cast<uint8_t>(1 + (kind < 0.35) + (kind < 0.12));
+        if (inBuilding) {
+            z = ground + 9.0 + 0.3 * unit();
+            cls = 6;
+        } else if (returnNo_ < returns_) {
+            z = ground + 2.0 + 26.0 * unit();
+            cls = 5;
+        } else {
+            z = ground + 0.15 * (unit() - 0.5);
+            cls = 2;
+        }
+        Sample s{};
+        s.xyz[0] = static_cast<int32_t>(std::lround((x - h_.XOffset) / h_.XScaleFactor));
+        s.xyz[1] = static_cast<int32_t>(std::lround((y - h_.YOffset) / h_.YScaleFactor));
+        s.xyz[2] = static_cast<int32_t>(std::lround(z / h_.ZScaleFactor));
+        s.intensity = static_cast<uint16_t>(200 + 800 * unit());
+        s.bitfield = static_cast<uint8_t>(returnNo_ | (returns_ << 3));
+        s.classification = cls;
+        s.scanAngle = static_cast<uint8_t>(static_cast<int>(30.0 * (unit() - 0.5)));
+        s.source = static_cast<uint16_t>(line + 1);
+        s.gpsTime = 345600.0 + static_cast<double>(i) * 1e-5;
+        s.rgb[0] = static_cast<uint16_t>(cls * 9000);
+        s.rgb[1] = 30000;
+        s.rgb[2] = 12000;
+        returnNo_ = returnNo_ < returns_ ? static_cast<uint8_t>(returnNo_ + 1) : 1;
+        return s;
+    }
+
+private:
+    double unit() { return unit_(rng_); }
+
+    const SampleOptions &o_;
+    const LAS12Header &h_;
+    std::mt19937 rng_;
+    std::uniform_real_distribution<double> unit_{0.0, 1.0};
+    double margin_ = 0, swath_ = 0, height_ = 0;
+    uint64_t perLine_ = 1;
+    uint8_t returnNo_ = 1, returns_ = 1;
+};
+
+// Writes the point records in blocks of about 1 MiB, gathering the header's
+// statistics from each block as it goes.
+bool writeRecords(std::FILE *las, const SampleOptions &o, const LAS12Header &h, lidar::PointStats &stats)
+{
+    const size_t len = recordLength(o.format);
+    const size_t blockBytes = ((size_t{1} << 20) / len) * len;
+    std::vector<uint8_t> block;
+    block.reserve(blockBytes);
+    const auto flush = [&] {
+        stats.add(block.data(), block.size() / len, len);
+        const bool ok = std::fwrite(block.data(), 1, block.size(), las) == block.size();
+        block.clear();
+        return ok;
+    };
+    Survey survey(o, h);
+    for (uint64_t i = 0; i < o.points; ++i) {
+        appendRecord(block, o.format, survey.point(i));
+        if (block.size() >= blockBytes && !flush())
+            return false;
+    }
+    return block.empty() || flush();
 }
 
 }  // namespace
@@ -108,141 +279,30 @@ bool writeSample(const SampleOptions &o, std::string &error)
         return false;
     }
     ::mkdir(o.dir.c_str(), 0755);
-
-    std::string ascii;
-    const std::vector<float> grid = makeGrid(o, ascii);
-    if (!writeBytes(o.dir + "/terrain.asc", ascii.data(), ascii.size(), error) ||
-        !writeBytes(o.dir + "/terrain.flt", grid.data(), grid.size() * sizeof(float), error))
-        return false;
-    char hdr[256];
-    const int hdrLen = std::snprintf(hdr, sizeof hdr,
-                                     "ncols %d\nnrows %d\nxllcorner %.3f\nyllcorner %.3f\ncellsize %.3f\n"
-                                     "NODATA_value -9999\nbyteorder LSBFIRST\n",
-                                     o.cols, o.rows, o.minx, o.miny, o.cellsize);
-    if (!writeBytes(o.dir + "/terrain.hdr", hdr, static_cast<size_t>(hdrLen), error))
+    if (!writeGrids(o, error))
         return false;
 
     const std::vector<uint8_t> vlr = projectionVlr();
-    LAS12Header h;
-    std::memset(&h, 0, sizeof h);
-    initialize_header12(&h);
-    h.VersionMinor = static_cast<uint8_t>(o.versionMinor);
-    std::memcpy(h.SystemIdentifier, "Morvane sample survey", 21);
-    h.FileCreationDay = 341;
-    h.FileCreationYear = 2026;
-    h.OffsetToData = static_cast<uint32_t>(sizeof h + vlr.size());
-    h.NumberOfVariableLengthRecords = 1;
-    h.PointDataFormatID = static_cast<uint8_t>(o.format);
-    const size_t len = recordLength(o.format);
-    h.PointDataRecordLength = static_cast<uint16_t>(len);
-    h.XScaleFactor = h.YScaleFactor = h.ZScaleFactor = 0.01;
-    h.XOffset = o.minx;
-    h.YOffset = o.miny;
-    h.ZOffset = 0.0;
-
+    LAS12Header h = makeHeader(o, vlr.size());
     const std::string lasPath = o.dir + "/points.las";
     File las(std::fopen(lasPath.c_str(), "wb"));
-    if (!las || std::fwrite(&h, sizeof h, 1, las.get()) != 1 ||
-        std::fwrite(vlr.data(), 1, vlr.size(), las.get()) != vlr.size()) {
-        error = "cannot write " + lasPath;
-        return false;
-    }
+    lidar::PointStats stats;
+    bool ok = las && std::fwrite(&h, sizeof h, 1, las.get()) == 1 &&
+              std::fwrite(vlr.data(), 1, vlr.size(), las.get()) == vlr.size() &&
+              writeRecords(las.get(), o, h, stats);
 
-    // Flight lines run north-south across the tile with a margin outside
-    // the raster; each pulse gives one to three returns.
-    std::mt19937 rng(o.seed);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    const double width = o.cols * o.cellsize, height = o.rows * o.cellsize;
-    const double margin = 0.03 * std::max(width, height);
-    const double swath = std::max(width / 8.0, 4.0 * o.cellsize);
-    const uint64_t lines = static_cast<uint64_t>(std::ceil((width + 2 * margin) / swath));
-    const uint64_t perLine = std::max<uint64_t>(1, (o.points + lines - 1) / lines);
-
-    uint64_t stats[5] = {};
-    int32_t lo[3] = {INT32_MAX, INT32_MAX, INT32_MAX}, hi[3] = {INT32_MIN, INT32_MIN, INT32_MIN};
-    std::vector<uint8_t> block;
-    block.reserve((size_t{1} << 20) * len / len * len);
-    uint8_t rec[34];
-    uint8_t returnNo = 1, returns = 1;
-    for (uint64_t i = 0; i < o.points; ++i) {
-        const uint64_t line = i / perLine;
-        const double t = static_cast<double>(i % perLine) / static_cast<double>(perLine);
-        const double along = (line % 2 == 0 ? t : 1.0 - t) * (height + 2 * margin) - margin;
-        const double across = (static_cast<double>(line) + unit(rng)) * swath - margin;
-        const double x = o.minx + across, y = o.miny + along;
-        const double ground = terrainHeight(x - o.minx, y - o.miny);
-        double z;
-        uint8_t cls;
-        const double kind = unit(rng);
-        const bool inBuilding = std::fmod(std::floor(x / 60.0) + std::floor(y / 45.0), 7.0) == 0.0;
-        if (returnNo == 1)
-            returns = static_cast<uint8_t>(1 + (kind < 0.35) + (kind < 0.12));
-        if (inBuilding) {
-            z = ground + 9.0 + 0.3 * unit(rng);
-            cls = 6;
-        } else if (returnNo < returns) {
-            z = ground + 2.0 + 26.0 * unit(rng);
-            cls = 5;
-        } else {
-            z = ground + 0.15 * (unit(rng) - 0.5);
-            cls = 2;
-        }
-        std::memset(rec, 0, sizeof rec);
-        const int32_t xyz[3] = {static_cast<int32_t>(std::lround((x - h.XOffset) / h.XScaleFactor)),
-                                static_cast<int32_t>(std::lround((y - h.YOffset) / h.YScaleFactor)),
-                                static_cast<int32_t>(std::lround(z / h.ZScaleFactor))};
-        std::memcpy(rec, xyz, sizeof xyz);
-        for (int a = 0; a < 3; ++a) {
-            lo[a] = std::min(lo[a], xyz[a]);
-            hi[a] = std::max(hi[a], xyz[a]);
-        }
-        const uint16_t intensity = static_cast<uint16_t>(200 + 800 * unit(rng));
-        std::memcpy(rec + 12, &intensity, 2);
-        rec[14] = static_cast<uint8_t>(returnNo | (returns << 3));
-        rec[15] = cls;
-        rec[16] = static_cast<uint8_t>(static_cast<int>(30.0 * (unit(rng) - 0.5)));
-        const uint16_t source = static_cast<uint16_t>(line + 1);
-        std::memcpy(rec + 18, &source, 2);
-        if (o.format == 1 || o.format == 3) {
-            const double gps = 345600.0 + static_cast<double>(i) * 1e-5;
-            std::memcpy(rec + 20, &gps, 8);
-        }
-        if (o.format >= 2) {
-            const uint16_t rgb[3] = {static_cast<uint16_t>(cls * 9000), 30000, 12000};
-            std::memcpy(rec + (o.format == 2 ? 20 : 28), rgb, 6);
-        }
-        ++stats[returnNo - 1];
-        returnNo = returnNo < returns ? static_cast<uint8_t>(returnNo + 1) : 1;
-        block.insert(block.end(), rec, rec + len);
-        if (block.size() >= (size_t{1} << 20)) {
-            if (std::fwrite(block.data(), 1, block.size(), las.get()) != block.size()) {
-                error = "cannot write " + lasPath;
-                return false;
-            }
-            block.clear();
-        }
-    }
-    if (!block.empty() && std::fwrite(block.data(), 1, block.size(), las.get()) != block.size()) {
-        error = "cannot write " + lasPath;
-        return false;
-    }
-
-    // A truthful header: counts and bounds of the records written.
+    // A truthful header: counts and bounds of the records written. An empty
+    // file keeps zero bounds rather than the statistics' start values.
+    const LAS12Header empty = h;
+    stats.apply(h);
     h.NumberOfPointReturns = static_cast<uint32_t>(o.points);
-    for (int r = 0; r < 5; ++r)
-        h.NumberOfPointsByReturn[r] = static_cast<uint32_t>(stats[r]);
-    if (o.points != 0) {
-        h.MinX = lo[0] * h.XScaleFactor + h.XOffset;
-        h.MaxX = hi[0] * h.XScaleFactor + h.XOffset;
-        h.MinY = lo[1] * h.YScaleFactor + h.YOffset;
-        h.MaxY = hi[1] * h.YScaleFactor + h.YOffset;
-        h.MinZ = lo[2] * h.ZScaleFactor + h.ZOffset;
-        h.MaxZ = hi[2] * h.ZScaleFactor + h.ZOffset;
+    if (o.points == 0) {
+        h.MaxX = empty.MaxX, h.MinX = empty.MinX, h.MaxY = empty.MaxY;
+        h.MinY = empty.MinY, h.MaxZ = empty.MaxZ, h.MinZ = empty.MinZ;
     }
-    if (std::fseek(las.get(), 0, SEEK_SET) != 0 || std::fwrite(&h, sizeof h, 1, las.get()) != 1 ||
-        std::fclose(las.release()) != 0) {
+    ok = ok && std::fseek(las.get(), 0, SEEK_SET) == 0 && std::fwrite(&h, sizeof h, 1, las.get()) == 1 &&
+         std::fclose(las.release()) == 0;
+    if (!ok)
         error = "cannot write " + lasPath;
-        return false;
-    }
-    return true;
+    return ok;
 }

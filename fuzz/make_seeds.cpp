@@ -2,6 +2,7 @@
 // the tests' LAS and grid builders: small valid files of every kind, and a
 // few of each way of being wrong.
 //   make_seeds <corpus directory>
+#include "grid_builder.h"
 #include "las_builder.h"
 
 #include <cstdio>

@@ -1,11 +1,14 @@
-// The console transcript of a run, composed from the tool's documented
-// texts, for byte-for-byte comparison in the end-to-end tests.
+// Console texts of a run: the fixed texts and formatted lines the tests
+// compare with, golden transcripts of whole runs, and the tally read back.
 #ifndef TESTS_SUPPORT_CONSOLE_TEXT_H
 #define TESTS_SUPPORT_CONSOLE_TEXT_H
+
+#include "test_files.h"
 
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ostream>
 #include <regex>
 #include <string>
@@ -58,26 +61,6 @@ inline std::string rasterDescription(RasterKind kind, const std::string &name, i
     return t;
 }
 
-// Loading progress: reports every tenth (binary) or fiftieth (ASCII) of the
-// rows, counting down from the north row; row 0 always reports 100.
-inline std::string rasterProgress(RasterKind kind, int rows)
-{
-    const bool ascii = kind == RasterKind::Ascii;
-    std::string t = ascii ? "\r... Reading raster ..." + std::string(56, ' ')
-                          : "\r... Reading raster ..." + std::string(55, ' ');
-    int step = static_cast<int>(rows * (ascii ? 0.02 : 0.1));
-    if (step == 0)
-        step = rows * 100;
-    const int share = ascii ? 2 : 10;
-    for (int r = rows - 1; r >= 0; --r) {
-        if (r % step != 0)
-            continue;
-        t += format(ascii ? "\r... Reading raster ... %3d%% done%46s\r" : "\r... Reading Raster ... %3d%% done%46s\r",
-                    100 - share * (r / step), " ");
-    }
-    return t;
-}
-
 inline std::string limitsText(double low, double high)
 {
     return "Limiting values relative to raster\n" + format("Minimum %24.3f\n", low) +
@@ -90,18 +73,6 @@ inline std::string filesText(const std::string &in, const std::string &out, uint
            format("Output LAS File         %s\n", out.c_str());
 }
 
-inline std::string processingText(uint32_t n)
-{
-    std::string t;
-    uint32_t step = static_cast<uint32_t>(n * 0.01);
-    if (step == 0)
-        step = n * 100;
-    for (uint32_t i = 0; i < n; ++i)
-        if (i % step == 0)
-            t += format("... processing ... ( %u%% done )\r", i / step);
-    return t;
-}
-
 inline std::string tallyText(uint32_t in, uint32_t notSelected, uint32_t nodata, uint32_t outside, uint32_t n)
 {
     auto share = [n](uint32_t c) { return n ? c * 100.0 / n : 0.0; };
@@ -111,17 +82,20 @@ inline std::string tallyText(uint32_t in, uint32_t notSelected, uint32_t nodata,
            format("%28u points ( %.2f%% of input) outside the raster\n\n", outside, share(outside));
 }
 
-inline std::string updatedText(const std::string &out)
+#ifdef MORVANE_SOURCE_DIR
+// The console of a reviewed run, timing masked, kept in
+// tests/fixtures/transcripts/<name>.txt: progress lines are compared with
+// what was checked by eye once, never with a second computation of them.
+// MORVANE_WRITE_TRANSCRIPTS=1 rewrites the files from `actual`; review the
+// diff before committing it.
+inline std::string goldenTranscript(const std::string &name, const std::string &actual)
 {
-    return format("... updating %s header\r", out.c_str()) +
-           format("\rHeader of file %s has been updated    ", out.c_str()) + "\n\nCompleted in T seconds\n";
+    const std::string path = std::string(MORVANE_SOURCE_DIR) + "/tests/fixtures/transcripts/" + name + ".txt";
+    if (std::getenv("MORVANE_WRITE_TRANSCRIPTS") != nullptr)
+        writeFile(path, actual);
+    return readFile(path);
 }
-
-inline std::string erasedText(const std::string &out)
-{
-    return format("\r*** Output file (%s) contains no points and it is erased ***\n", out.c_str()) +
-           "\nCompleted in T seconds\n";
-}
+#endif
 
 // The four counts of the tally a run prints.
 struct PrintedTally {

@@ -1,18 +1,49 @@
-// One elevation grid written every way the loaders read one: ASCII grid
+// Elevation grids for the tests, one home for their text and bytes: raw
+// ASCII grid text and float data (any token, for malformed grids), and
+// TestGrid, one grid written every way the loaders read one: ASCII grid
 // text, and a binary float grid with its .hdr in the classic six-pair form
 // or as GDAL's EHdr driver writes it (upper-left cell centre and XDIM/YDIM).
 #ifndef TESTS_SUPPORT_GRID_BUILDER_H
 #define TESTS_SUPPORT_GRID_BUILDER_H
 
-#include "las_builder.h"
 #include "test_files.h"
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 namespace test_support {
+
+// The classic six pairs; an empty nodata leaves its keyword out.
+inline std::string gridHeader(int cols, int rows, const std::string &xll, const std::string &yll,
+                              const std::string &cell, const std::string &nodata)
+{
+    std::string t = "ncols " + std::to_string(cols) + "\nnrows " + std::to_string(rows) + "\nxllcorner " + xll +
+                    "\nyllcorner " + yll + "\ncellsize " + cell + "\n";
+    return nodata.empty() ? t : t + "NODATA_value " + nodata + "\n";
+}
+
+// ASCII grid text; values are given north row first, each row west to east.
+inline std::string asciiGrid(int cols, int rows, const std::string &xll, const std::string &yll,
+                             const std::string &cell, const std::string &nodata,
+                             const std::vector<std::string> &values)
+{
+    std::string t = gridHeader(cols, rows, xll, yll, cell, nodata);
+    for (size_t i = 0; i < values.size(); ++i)
+        t += values[i] + ((i + 1) % static_cast<size_t>(cols) == 0 ? "\n" : " ");
+    return t;
+}
+
+// Binary float grid data, little-endian, north row first.
+inline std::string floatGrid(const std::vector<float> &values)
+{
+    std::string b(values.size() * 4, '\0');
+    std::memcpy(b.data(), values.data(), b.size());
+    return b;
+}
 
 enum class GridForm { Ascii, FloatClassic, FloatEhdr };
 
@@ -29,6 +60,10 @@ struct TestGrid {
 
     float at(int r, int c) const { return south[static_cast<size_t>(r) * static_cast<size_t>(cols) + static_cast<size_t>(c)]; }
 
+    // The cell value that marks NODATA, as the loaders read the keyword.
+    bool hasNodata() const { return !nodata.empty(); }
+    float nodataValue() const { return std::strtof(nodata.c_str(), nullptr); }
+
     static std::string number(double v)
     {
         char buf[40];
@@ -36,41 +71,36 @@ struct TestGrid {
         return buf;
     }
 
-    std::string asciiText() const
-    {
-        std::string t = "ncols " + std::to_string(cols) + "\nnrows " + std::to_string(rows) + "\nxllcorner " +
-                        number(minx) + "\nyllcorner " + number(miny) + "\ncellsize " + number(cell) + "\n";
-        if (!nodata.empty())
-            t += "NODATA_value " + nodata + "\n";
-        for (int r = rows - 1; r >= 0; --r)
-            for (int c = 0; c < cols; ++c)
-                t += (std::isnan(at(r, c)) ? std::string("nan") : number(at(r, c))) + (c + 1 == cols ? "\n" : " ");
-        return t;
-    }
-
-    std::string headerText(GridForm form) const
-    {
-        std::string t = "ncols " + std::to_string(cols) + "\nnrows " + std::to_string(rows) + "\n";
-        if (form == GridForm::FloatEhdr)
-            t = "BYTEORDER I\nLAYOUT BIL\nNROWS " + std::to_string(rows) + "\nNCOLS " + std::to_string(cols) +
-                "\nNBANDS 1\nNBITS 32\nBANDROWBYTES " + std::to_string(4 * cols) + "\nTOTALROWBYTES " +
-                std::to_string(4 * cols) + "\nPIXELTYPE FLOAT\nULXMAP " + number(minx + cell / 2) + "\nULYMAP " +
-                number(miny + rows * cell - cell / 2) + "\nXDIM " + number(cell) + "\nYDIM " + number(cell) + "\n";
-        else
-            t += "xllcorner " + number(minx) + "\nyllcorner " + number(miny) + "\ncellsize " + number(cell) + "\n";
-        if (!nodata.empty())
-            t += (form == GridForm::FloatEhdr ? "NODATA " : "NODATA_value ") + nodata + "\n";
-        return t;
-    }
-
-    std::string floatData() const
+    std::vector<float> northFirst() const
     {
         std::vector<float> north;
         for (int r = rows - 1; r >= 0; --r)
             for (int c = 0; c < cols; ++c)
                 north.push_back(at(r, c));
-        return floatGrid(north);
+        return north;
     }
+
+    std::string asciiText() const
+    {
+        std::vector<std::string> values;
+        for (const float v : northFirst())
+            values.push_back(std::isnan(v) ? std::string("nan") : number(v));
+        return asciiGrid(cols, rows, number(minx), number(miny), number(cell), nodata, values);
+    }
+
+    std::string headerText(GridForm form) const
+    {
+        if (form != GridForm::FloatEhdr)
+            return gridHeader(cols, rows, number(minx), number(miny), number(cell), nodata);
+        std::string t = "BYTEORDER I\nLAYOUT BIL\nNROWS " + std::to_string(rows) + "\nNCOLS " + std::to_string(cols) +
+                        "\nNBANDS 1\nNBITS 32\nBANDROWBYTES " + std::to_string(4 * cols) + "\nTOTALROWBYTES " +
+                        std::to_string(4 * cols) + "\nPIXELTYPE FLOAT\nULXMAP " + number(minx + cell / 2) +
+                        "\nULYMAP " + number(miny + rows * cell - cell / 2) + "\nXDIM " + number(cell) + "\nYDIM " +
+                        number(cell) + "\n";
+        return nodata.empty() ? t : t + "NODATA " + nodata + "\n";
+    }
+
+    std::string floatData() const { return floatGrid(northFirst()); }
 
     // Writes the grid as `base`.asc or `base`.flt + .hdr; returns the raster's name.
     std::string write(const TempDir &dir, GridForm form, const std::string &base = "dem") const

@@ -1,4 +1,4 @@
-// Building LAS files and elevation grids byte by byte for the tests, from
+// Building LAS files byte by byte for the tests, from
 // the file layout itself rather than from the product's record types.
 #ifndef TESTS_SUPPORT_LAS_BUILDER_H
 #define TESTS_SUPPORT_LAS_BUILDER_H
@@ -120,27 +120,6 @@ inline std::string buildVlr(const std::string &userId, uint16_t recordId, const 
     putLE<uint16_t>(v, 20, static_cast<uint16_t>(payload.size()));
     std::memcpy(&v[22], "test record", 11);
     return v + payload;
-}
-
-// ASCII grid text; values are given north row first, each row west to east.
-inline std::string asciiGrid(int cols, int rows, const std::string &xll, const std::string &yll,
-                             const std::string &cell, const std::string &nodata,
-                             const std::vector<std::string> &values)
-{
-    std::string t = "ncols " + std::to_string(cols) + "\nnrows " + std::to_string(rows) +
-                    "\nxllcorner " + xll + "\nyllcorner " + yll + "\ncellsize " + cell +
-                    "\nNODATA_value " + nodata + "\n";
-    for (size_t i = 0; i < values.size(); ++i)
-        t += values[i] + ((i + 1) % static_cast<size_t>(cols) == 0 ? "\n" : " ");
-    return t;
-}
-
-// Binary float grid data, little-endian, north row first.
-inline std::string floatGrid(const std::vector<float> &values)
-{
-    std::string b(values.size() * 4, '\0');
-    std::memcpy(b.data(), values.data(), b.size());
-    return b;
 }
 
 }  // namespace test_support

@@ -10,14 +10,14 @@
 // MORVANE_PROPERTY_SEED=<n> runs another reproducible set.
 #include "command_line.h"
 #include "console_text.h"
+#include "grid_builder.h"
 #include "las_builder.h"
 #include "raster.h"
+#include "reference.h"
+#include "stdout_capture.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -45,49 +45,11 @@ std::string fmt(const char *format, double v)
     return buf;
 }
 
-struct Grid {
-    int rows = 1, cols = 1;
-    double minx = 0, miny = 0, cell = 1;  // written with every digit, read exactly
-    int nodata = -9999;
-    std::vector<float> south;  // row 0 (southern) first
-    bool binary = false;
-
-    float at(int r, int c) const { return south[static_cast<size_t>(r) * static_cast<size_t>(cols) + static_cast<size_t>(c)]; }
-
-    std::string header() const
-    {
-        return "ncols " + std::to_string(cols) + "\nnrows " + std::to_string(rows) + "\nxllcorner " +
-               fmt("%.17g", minx) + "\nyllcorner " + fmt("%.17g", miny) + "\ncellsize " + fmt("%.17g", cell) +
-               "\nNODATA_value " + std::to_string(nodata) + "\n";
-    }
-
-    std::string asciiText() const
-    {
-        std::string t = header();
-        for (int r = rows - 1; r >= 0; --r) {
-            for (int c = 0; c < cols; ++c) {
-                const float v = at(r, c);
-                t += std::isnan(v) ? std::string("nan") : fmt("%.9g", v);
-                t += c + 1 == cols ? '\n' : ' ';
-            }
-        }
-        return t;
-    }
-
-    std::string floatData() const
-    {
-        std::vector<float> north;
-        for (int r = rows - 1; r >= 0; --r)
-            for (int c = 0; c < cols; ++c)
-                north.push_back(at(r, c));
-        return floatGrid(north);
-    }
-};
-
 struct Survey {
     LasSpec layout;
     std::vector<Point> points;
-    Grid grid;
+    TestGrid grid;
+    GridForm form = GridForm::Ascii;
     std::string low, high;
 };
 
@@ -129,18 +91,19 @@ public:
             s.layout.numberOfVlrs = 1;
         }
 
-        Grid &g = s.grid;
-        g.binary = chance(0.5);
+        TestGrid &g = s.grid;
+        s.form = chance(0.5) ? GridForm::FloatClassic : GridForm::Ascii;
         g.rows = integer(1, 12);
         g.cols = integer(1, 12);
         g.cell = exact ? pick({0.5, 1.0, 2.5, 10.0}) : real(0.05, 25.0);
         g.minx = baseX + (exact ? std::round(real(-2e4, 2e4)) : real(-2e4, 2e4));
         g.miny = baseY + (exact ? std::round(real(-2e4, 2e4)) : real(-2e4, 2e4));
-        g.nodata = static_cast<int>(pick({-9999.0, 0.0, -1.0, 32767.0}));
+        const int nodata = static_cast<int>(pick({-9999.0, 0.0, -1.0, 32767.0}));
+        g.nodata = std::to_string(nodata);
         for (int k = 0; k < g.rows * g.cols; ++k) {
             float v = static_cast<float>(exact ? std::round(real(-100, 1000) * 4) / 4 : real(-100, 1000));
             if (chance(0.15))
-                v = static_cast<float>(g.nodata);
+                v = static_cast<float>(nodata);
             else if (chance(0.03))
                 v = std::numeric_limits<float>::quiet_NaN();
             g.south.push_back(v);
@@ -179,7 +142,7 @@ private:
 
     Point point(const Survey &s, double low, double high)
     {
-        const Grid &g = s.grid;
+        const TestGrid &g = s.grid;
         Point p;
         p.returnByte = static_cast<uint8_t>(integer(0, 255));
         p.classification = static_cast<uint8_t>(integer(0, 31));
@@ -217,41 +180,6 @@ private:
     std::mt19937_64 rng_;
 };
 
-// The selection rule, from its definition.
-struct Reference {
-    std::vector<size_t> selected;
-    PrintedTally tally;
-};
-
-Reference reference(const Survey &s)
-{
-    const Grid &g = s.grid;
-    const double low = std::atof(s.low.c_str()), high = std::atof(s.high.c_str());
-    Reference ref;
-    for (size_t i = 0; i < s.points.size(); ++i) {
-        const Point &p = s.points[i];
-        const double row = std::floor((p.y * s.layout.scale[1] + s.layout.offset[1] - g.miny) / g.cell);
-        const double col = std::floor((p.x * s.layout.scale[0] + s.layout.offset[0] - g.minx) / g.cell);
-        if (!(0 <= row && row < g.rows && 0 <= col && col < g.cols)) {
-            ++ref.tally.outside;
-            continue;
-        }
-        const float v = g.at(static_cast<int>(row), static_cast<int>(col));
-        if (v == static_cast<float>(g.nodata)) {
-            ++ref.tally.nodata;
-            continue;
-        }
-        const double z = p.z * s.layout.scale[2] + s.layout.offset[2];
-        if (z >= double(v) + low && z <= double(v) + high) {
-            ++ref.tally.meet;
-            ref.selected.push_back(i);
-        } else {
-            ++ref.tally.doNot;
-        }
-    }
-    return ref;
-}
-
 PrintedTally consoleTally(const std::string &console, uint32_t n, bool &percentagesOk)
 {
     PrintedTally t;
@@ -263,38 +191,23 @@ PrintedTally consoleTally(const std::string &console, uint32_t n, bool &percenta
 }
 
 struct Files {
-    std::string raster, hdr, in, out;
+    std::string raster, in, out;
 };
 
 Files writeSurvey(const TempDir &dir, const Survey &s, const std::string &input)
 {
-    Files f;
-    f.in = dir / "in.las";
-    f.out = dir / "out.las";
-    writeFile(f.in, input);
-    if (s.grid.binary) {
-        f.raster = dir / "grid.flt";
-        f.hdr = dir / "grid.hdr";
-        writeFile(f.hdr, s.grid.header());
-        writeFile(f.raster, s.grid.floatData());
-    } else {
-        f.raster = dir / "grid.asc";
-        std::remove((dir / "grid.flt").c_str());
-        writeFile(f.raster, s.grid.asciiText());
-    }
-    return f;
+    writeFile(dir / "in.las", input);
+    std::remove((dir / "grid.flt").c_str());
+    return {dir / s.grid.write(dir, s.form, "grid"), dir / "in.las", dir / "out.las"};
 }
 
-bool inRefreshedField(size_t k) { return (k >= 107 && k < 131) || (k >= 179 && k < 227); }
-
-// Everything that must hold after one run of one survey.
+// Everything that must hold after one run of one survey: the reference's
+// tally, printed with its percentages, the input unchanged, and the
+// reference output byte for byte (or none when nothing is selected).
 void checkRun(const Survey &s, const std::string &input, const Files &f, int status, const std::string &console)
 {
-    const Reference ref = reference(s);
+    const Selection ref = selectPoints(s.grid, s.layout, s.points, std::atof(s.low.c_str()), std::atof(s.high.c_str()));
     const auto n = static_cast<uint32_t>(s.points.size());
-    const uint16_t len = formatLength(s.layout.format);
-    const size_t offset = 227 + s.layout.vlrBytes.size();
-
     bool percentagesOk = false;
     const PrintedTally printed = consoleTally(console, n, percentagesOk);
     EXPECT_EQ(printed, ref.tally) << console;
@@ -309,38 +222,7 @@ void checkRun(const Survey &s, const std::string &input, const Files &f, int sta
     }
     ASSERT_EQ(status, 0) << console;
     ASSERT_TRUE(fileExists(f.out));
-    const std::string out = readFile(f.out);
-
-    std::string records;
-    int32_t maxX = -2147483646, minX = 2147483646, maxY = -2147483646, minY = 2147483646;
-    int32_t maxZ = -2147483646, minZ = 2147483646;
-    uint32_t byReturn[8] = {};
-    for (size_t i : ref.selected) {
-        records += input.substr(offset + i * len, len);
-        const Point &p = s.points[i];
-        maxX = std::max(maxX, p.x), minX = std::min(minX, p.x);
-        maxY = std::max(maxY, p.y), minY = std::min(minY, p.y);
-        maxZ = std::max(maxZ, p.z), minZ = std::min(minZ, p.z);
-        ++byReturn[p.returnByte & 7];
-    }
-    ASSERT_EQ(out.size(), offset + records.size());
-    EXPECT_TRUE(out.compare(offset, std::string::npos, records) == 0) << "output records differ";
-
-    for (size_t k = 0; k < 227; ++k) {
-        if (!inRefreshedField(k)) {
-            ASSERT_EQ(out[k], input[k]) << "header byte " << k;
-        }
-    }
-    EXPECT_EQ(getLE<uint32_t>(out, 107), ref.selected.size());
-    for (size_t r = 0; r < 5; ++r)
-        EXPECT_EQ(getLE<uint32_t>(out, 111 + 4 * r), byReturn[r + 1]) << "return " << r + 1;
-    const double *sc = s.layout.scale, *of = s.layout.offset;
-    EXPECT_EQ(getLE<double>(out, 179), maxX * sc[0] + of[0]);
-    EXPECT_EQ(getLE<double>(out, 187), minX * sc[0] + of[0]);
-    EXPECT_EQ(getLE<double>(out, 195), maxY * sc[1] + of[1]);
-    EXPECT_EQ(getLE<double>(out, 203), minY * sc[1] + of[1]);
-    EXPECT_EQ(getLE<double>(out, 211), maxZ * sc[2] + of[2]);
-    EXPECT_EQ(getLE<double>(out, 219), minZ * sc[2] + of[2]);
+    EXPECT_EQ(byteDifference(readFile(f.out), expectedOutput(input, ref.selected)), "");
 }
 
 std::string describe(size_t index, uint64_t seed, const Survey &s)
@@ -348,7 +230,7 @@ std::string describe(size_t index, uint64_t seed, const Survey &s)
     return "case " + std::to_string(index) + " (seed " + std::to_string(seed) + "): LAS 1." +
            std::to_string(s.layout.versionMinor) + " format " + std::to_string(s.layout.format) + ", " +
            std::to_string(s.points.size()) + " points, " + std::to_string(s.grid.rows) + "x" +
-           std::to_string(s.grid.cols) + (s.grid.binary ? " .flt" : " .asc") + ", limits " + s.low + " " + s.high;
+           std::to_string(s.grid.cols) + " " + gridFormName(s.form) + ", limits " + s.low + " " + s.high;
 }
 
 // The real executable: a few hundred surveys of many points each.
@@ -372,37 +254,12 @@ TEST(SelectionProperty, ExecutableMatchesReference)
     }
 }
 
-// The console of one in-process run, as fd 1 receives it.
-class StdoutToFile {
-public:
-    explicit StdoutToFile(const std::string &path)
-    {
-        std::fflush(stdout);
-        saved_ = ::dup(1);
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 1);
-        ::close(fd);
-    }
-    ~StdoutToFile()
-    {
-        std::fflush(stdout);
-        ::dup2(saved_, 1);
-        ::close(saved_);
-    }
-    StdoutToFile(const StdoutToFile &) = delete;
-    StdoutToFile &operator=(const StdoutToFile &) = delete;
-
-private:
-    int saved_;
-};
-
 // The same run in this process (morvaneMain is main's whole run): thousands
 // of smaller surveys. Only valid inputs reach it, so no run ends the process.
 TEST(SelectionProperty, InProcessRunMatchesReference)
 {
     constexpr size_t kCases = 2000;
     TempDir dir;
-    const std::string consolePath = dir / "console.txt";
     for (size_t k = 0; k < kCases; ++k) {
         const uint64_t seed = baseSeed() * 7919u + 0x9e3779b9u + k;
         Generator gen(seed);
@@ -415,12 +272,10 @@ TEST(SelectionProperty, InProcessRunMatchesReference)
         for (std::string &a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        int status;
-        {
-            StdoutToFile capture(consolePath);
-            status = morvaneMain(static_cast<int>(args.size()), argv.data());
-        }
-        checkRun(s, input, f, status, readFile(consolePath));
+        int status = 0;
+        const std::string console =
+            capture_stdout([&] { status = morvaneMain(static_cast<int>(args.size()), argv.data()); });
+        checkRun(s, input, f, status, console);
         std::remove(f.out.c_str());
         if (HasFailure())
             break;
