@@ -1,5 +1,6 @@
 // check_las and its building blocks: result codes and exact console text.
 #include "LiDAR.h"
+#include "console_text.h"
 #include "las_builder.h"
 #include "stdout_capture.h"
 #include "test_files.h"
@@ -31,20 +32,6 @@ struct CheckCase {
     int16_t code;
     std::string message;  // with %s for the file name
 };
-
-std::string withName(const std::string &format, const std::string &name)
-{
-    std::string out;
-    for (size_t i = 0; i < format.size(); ++i) {
-        if (format.compare(i, 2, "%s") == 0) {
-            out += name;
-            ++i;
-        } else {
-            out += format[i];
-        }
-    }
-    return out;
-}
 
 TEST(CheckLas, DecidesVersionFormatAndRecordLength)
 {

@@ -26,6 +26,22 @@ inline std::string format(const char *fmt, ...)
     return buf;
 }
 
+// A message as printed for a file: every "%s" of the format replaced by
+// the name.
+inline std::string withName(const std::string &format, const std::string &name)
+{
+    std::string out;
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format.compare(i, 2, "%s") == 0) {
+            out += name;
+            ++i;
+        } else {
+            out += format[i];
+        }
+    }
+    return out;
+}
+
 inline std::string bannerText()
 {
     return "\nQuillon LiDAR Utilities"

@@ -102,12 +102,7 @@ std::map<std::string, uint64_t> snapshot(const std::string &dir)
 // format 1 over and around it (scale 0.01), some inside the window.
 TestGrid baseGrid()
 {
-    TestGrid g;
-    g.rows = g.cols = 2;
-    g.minx = 100;
-    g.miny = 200;
-    g.cell = 10;
-    g.south = {10, 20, 30, -9999};
+    TestGrid g{.rows = 2, .cols = 2, .minx = 100, .miny = 200, .cell = 10, .south = {10, 20, 30, -9999}};
     return g;
 }
 

@@ -31,13 +31,8 @@ const std::string kEarlier = "output of an earlier run";
 // every other one inside the window 0..3 of its cell.
 void writeSurvey(const TempDir &dir, GridForm form, int rows = 2, uint32_t n = 400)
 {
-    TestGrid grid;
-    grid.rows = rows;
-    grid.cols = 2;
-    grid.minx = 500000;
-    grid.miny = 4500000;
-    grid.cell = 10;
-    grid.south.assign(static_cast<size_t>(rows) * 2, 1.0f);
+    const TestGrid grid{.rows = rows, .cols = 2, .minx = 500000, .miny = 4500000, .cell = 10,
+                        .south = std::vector<float>(static_cast<size_t>(rows) * 2, 1.0f)};
     grid.write(dir, form, "dem");
     LasSpec layout;
     layout.offset[0] = 500000;

@@ -23,12 +23,7 @@ using namespace test_support;
 // 2 x 2 cells of 10 m from (1000, 2000); north row 50 60, south row 30 40.
 TestGrid grid2x2()
 {
-    TestGrid g;
-    g.rows = g.cols = 2;
-    g.minx = 1000;
-    g.miny = 2000;
-    g.cell = 10;
-    g.south = {30, 40, 50, 60};
+    TestGrid g{.rows = 2, .cols = 2, .minx = 1000, .miny = 2000, .cell = 10, .south = {30, 40, 50, 60}};
     return g;
 }
 

@@ -127,13 +127,8 @@ TEST(RealCoordinates, NanNodataInEveryRasterForm)
     for (const auto &c : cases) {
         for (const GridForm form : {GridForm::Ascii, GridForm::FloatClassic, GridForm::FloatEhdr}) {
             SCOPED_TRACE(std::string("NODATA '") + c.nodata + "', " + gridFormName(form));
-            TestGrid grid;
-            grid.cols = 2;
-            grid.minx = 500000;
-            grid.miny = 4500000;
-            grid.cell = 10;
-            grid.nodata = c.nodata;
-            grid.south = {std::numeric_limits<float>::quiet_NaN(), 5.0f};
+            const TestGrid grid{.rows = 1, .cols = 2, .minx = 500000, .miny = 4500000, .cell = 10, .nodata = c.nodata,
+                                .south = {std::numeric_limits<float>::quiet_NaN(), 5.0f}};
             LasSpec layout;
             layout.offset[0] = 500000;
             layout.offset[1] = 4500000;

@@ -19,15 +19,7 @@ namespace {
 // A run's files in a fresh directory; names are relative to it.
 struct Scenario {
     TempDir dir;
-    TestGrid grid = [] {
-        TestGrid g;
-        g.rows = 3;
-        g.cols = 2;
-        g.minx = 100;
-        g.miny = 200;
-        g.cell = 10;
-        return g;
-    }();
+    TestGrid grid{.rows = 3, .cols = 2, .minx = 100, .miny = 200, .cell = 10, .south = {}};
     LasSpec layout;
     std::vector<Point> points;
     GridForm form = GridForm::Ascii;

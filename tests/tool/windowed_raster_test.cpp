@@ -124,12 +124,7 @@ TEST(WindowedRaster, EveryBoundsGiveTheWholeGridsResult)
 // reference rule, cell by cell.
 TEST(WindowedRaster, TilesAtCornersAndEdges)
 {
-    TestGrid g;
-    g.rows = 6;
-    g.cols = 8;
-    g.minx = 500000.25;
-    g.miny = 4500000.75;
-    g.cell = 0.5;
+    TestGrid g{.rows = 6, .cols = 8, .minx = 500000.25, .miny = 4500000.75, .cell = 0.5, .south = {}};
     for (int i = 0; i < g.rows * g.cols; ++i)
         g.south.push_back(static_cast<float>(100 + i));
     // Boxes in cell units (west, south, east, north).
