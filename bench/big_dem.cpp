@@ -24,10 +24,10 @@
 
 namespace {
 
-constexpr int kTile = 1000;           // cells a side, 1 m each
-constexpr double kTileX = 440000.0;   // the tile's south-west corner
+constexpr int kTile = 1000;          // cells a side, 1 m each
+constexpr double kTileX = 440000.0;  // the tile's south-west corner
 constexpr double kTileY = 4450000.0;
-constexpr int kBig = 100000;          // cells a side of the big DEM
+constexpr int kBig = 100000;  // cells a side of the big DEM
 constexpr double kBigX = 400000.0, kBigY = 4400000.0;
 constexpr int kAsc = 20000;
 constexpr double kAscX = 430000.0, kAscY = 4440000.0;
@@ -62,8 +62,8 @@ void writeText(const std::string &path, const std::string &text)
 
 std::string header(int side, double x, double y)
 {
-    return "ncols " + std::to_string(side) + "\nnrows " + std::to_string(side) + "\nxllcorner " +
-           std::to_string(x) + "\nyllcorner " + std::to_string(y) + "\ncellsize 1\nNODATA_value -9999\n";
+    return "ncols " + std::to_string(side) + "\nnrows " + std::to_string(side) + "\nxllcorner " + std::to_string(x) +
+           "\nyllcorner " + std::to_string(y) + "\ncellsize 1\nNODATA_value -9999\n";
 }
 
 // A float grid of `side` cells a side whose cells (row0.., col0..) hold the

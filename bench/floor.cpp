@@ -59,7 +59,7 @@ int main(int argc, char **argv)
     unsigned long long written = 0;
     for (int i = firstInput; i < argc; ++i) {
         const int in = ::open(argv[i], O_RDONLY);
-        struct stat st{};
+        struct stat st {};
         if (in < 0 || ::fstat(in, &st) != 0)
             die("cannot open", argv[i]);
         const bool last = i + 1 == argc;

@@ -91,13 +91,13 @@ int grid(const std::string &asc, const std::string &flt, int repeat)
     StdioGrid reference;
     bool loaded = true;
     const std::vector<double> t = medianSeconds(repeat, {
-        [&] { productLoad(asc); },
-        [&] { productLoad(flt); },
-        [&] {
-            reference = StdioGrid();
-            loaded = loadStdioGrid(asc, reference) && loaded;
-        },
-    });
+                                                            [&] { productLoad(asc); },
+                                                            [&] { productLoad(flt); },
+                                                            [&] {
+                                                                reference = StdioGrid();
+                                                                loaded = loadStdioGrid(asc, reference) && loaded;
+                                                            },
+                                                        });
     const double ascSeconds = t[0], fltSeconds = t[1], fscanfSeconds = t[2];
     if (!loaded) {
         std::fprintf(report, "grid_error cannot load %s with fscanf\n", asc.c_str());
@@ -118,19 +118,20 @@ int grid(const std::string &asc, const std::string &flt, int repeat)
 int refresh(const std::string &las, int repeat)
 {
     std::vector<char> buf(size_t{1} << 20);
-    const std::vector<double> t = medianSeconds(repeat, {
-        [&] {
-            update_header(las.c_str());
-            std::fflush(stdout);
-        },
-        [&] {
-            const int fd = ::open(las.c_str(), O_RDONLY);
-            while (fd >= 0 && ::read(fd, buf.data(), buf.size()) > 0) {
-            }
-            if (fd >= 0)
-                ::close(fd);
-        },
-    });
+    const std::vector<double> t = medianSeconds(repeat,
+                                                {
+                                                    [&] {
+                                                        update_header(las.c_str());
+                                                        std::fflush(stdout);
+                                                    },
+                                                    [&] {
+                                                        const int fd = ::open(las.c_str(), O_RDONLY);
+                                                        while (fd >= 0 && ::read(fd, buf.data(), buf.size()) > 0) {
+                                                        }
+                                                        if (fd >= 0)
+                                                            ::close(fd);
+                                                    },
+                                                });
     const double refreshSeconds = t[0], readSeconds = t[1];
     std::fprintf(report, "refresh_s %.4f\n", refreshSeconds);
     std::fprintf(report, "refresh_read_s %.4f\n", readSeconds);
@@ -178,8 +179,8 @@ int select(const std::string &grid, const std::string &las, double low, double h
             std::memcpy(work.data(), records + done * len, count * len);
             if (kernel == nullptr)
                 continue;
-            const size_t kept = static_cast<size_t>(kernel(work.data(), work.data(), count, len, c, tally).keptEnd -
-                                                    work.data()) / len;
+            const size_t kept =
+                static_cast<size_t>(kernel(work.data(), work.data(), count, len, c, tally).keptEnd - work.data()) / len;
             tally.selected += static_cast<uint32_t>(kept);
             for (size_t i = 0; checksum != nullptr && i < kept * len; i += 8)
                 *checksum = *checksum * 1000003u + work[i];
@@ -206,9 +207,9 @@ int select(const std::string &grid, const std::string &las, double low, double h
         std::fprintf(report, "select_vector_s %.4f\n", t[2]);
         std::fprintf(report, "select_vector_ns_per_point %.2f\n", perPoint(t[2]));
     }
-    const bool same = !vector || (portableSum == vectorSum && portableTally.selected == vectorTally.selected &&
-                                  portableTally.outside == vectorTally.outside &&
-                                  portableTally.onNodata == vectorTally.onNodata);
+    const bool same = !vector ||
+                      (portableSum == vectorSum && portableTally.selected == vectorTally.selected &&
+                       portableTally.outside == vectorTally.outside && portableTally.onNodata == vectorTally.onNodata);
     std::fprintf(report, "select_vector_kernel %s\n", vector ? "yes" : "no");
     std::fprintf(report, "select_kernels_agree %s\n", same ? "yes" : "no");
     return same ? 0 : 1;

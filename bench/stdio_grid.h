@@ -17,10 +17,7 @@ struct StdioGrid {
     std::vector<float> cells;  // row 0 is the southern edge, as in the product
 
     float *row(int32_t r) { return cells.data() + static_cast<size_t>(r) * static_cast<size_t>(cols); }
-    const float *row(int32_t r) const
-    {
-        return cells.data() + static_cast<size_t>(r) * static_cast<size_t>(cols);
-    }
+    const float *row(int32_t r) const { return cells.data() + static_cast<size_t>(r) * static_cast<size_t>(cols); }
 };
 
 inline bool endsWith(const std::string &s, const char *tail)
@@ -38,8 +35,8 @@ inline bool loadStdioGrid(const std::string &name, StdioGrid &g)
     std::FILE *h = std::fopen(header.c_str(), "r");
     if (h == nullptr)
         return false;
-    const int fields = std::fscanf(h, "%79s %d %79s %d %79s %f %79s %f %79s %f %79s %d", key, &g.cols, key,
-                                   &g.rows, key, &g.minx, key, &g.miny, key, &g.cellsize, key, &g.nodata);
+    const int fields = std::fscanf(h, "%79s %d %79s %d %79s %f %79s %f %79s %f %79s %d", key, &g.cols, key, &g.rows,
+                                   key, &g.minx, key, &g.miny, key, &g.cellsize, key, &g.nodata);
     if (fields != 12 || g.rows <= 0 || g.cols <= 0) {
         std::fclose(h);
         return false;
@@ -61,8 +58,7 @@ inline bool loadStdioGrid(const std::string &name, StdioGrid &g)
     if (f == nullptr)
         return false;
     for (int32_t r = g.rows - 1; r >= 0 && ok; --r)
-        ok = std::fread(g.row(r), sizeof(float), static_cast<size_t>(g.cols), f) ==
-             static_cast<size_t>(g.cols);
+        ok = std::fread(g.row(r), sizeof(float), static_cast<size_t>(g.cols), f) == static_cast<size_t>(g.cols);
     std::fclose(f);
     return ok;
 }

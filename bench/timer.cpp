@@ -21,7 +21,10 @@
 
 namespace {
 
-double seconds(const timeval &t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; }
+double seconds(const timeval &t)
+{
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+}
 
 double median(std::vector<double> v)
 {
@@ -94,8 +97,7 @@ int main(int argc, char **argv)
         maxRss = std::max(maxRss, usage.ru_maxrss);
         const int code = WIFEXITED(status) ? static_cast<signed char>(WEXITSTATUS(status)) : -1000;
         if (!WIFEXITED(status) || code != expected) {
-            std::fprintf(stderr, "morvane-timer: %s exited with status %d, expected %d\n", argv[a], code,
-                         expected);
+            std::fprintf(stderr, "morvane-timer: %s exited with status %d, expected %d\n", argv[a], code, expected);
             return 1;
         }
     }

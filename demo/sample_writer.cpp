@@ -5,10 +5,10 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstddef>
 #include <memory>
 #include <random>
 #include <string>
@@ -273,8 +273,8 @@ bool writeRecords(std::FILE *las, const SampleOptions &o, const LAS12Header &h, 
 
 bool writeSample(const SampleOptions &o, std::string &error)
 {
-    if (o.format < 0 || o.format > 3 || o.versionMinor < 0 || o.versionMinor > 2 || o.rows <= 0 ||
-        o.cols <= 0 || o.cellsize <= 0.0) {
+    if (o.format < 0 || o.format > 3 || o.versionMinor < 0 || o.versionMinor > 2 || o.rows <= 0 || o.cols <= 0 ||
+        o.cellsize <= 0.0) {
         error = "invalid sample options";
         return false;
     }
@@ -288,8 +288,7 @@ bool writeSample(const SampleOptions &o, std::string &error)
     File las(std::fopen(lasPath.c_str(), "wb"));
     lidar::PointStats stats;
     bool ok = las && std::fwrite(&h, sizeof h, 1, las.get()) == 1 &&
-              std::fwrite(vlr.data(), 1, vlr.size(), las.get()) == vlr.size() &&
-              writeRecords(las.get(), o, h, stats);
+              std::fwrite(vlr.data(), 1, vlr.size(), las.get()) == vlr.size() && writeRecords(las.get(), o, h, stats);
 
     // A truthful header: counts and bounds of the records written. An empty
     // file keeps zero bounds rather than the statistics' start values.

@@ -14,8 +14,8 @@ struct SampleOptions {
     double cellsize = 1.0;
     double minx = 512000.0;
     double miny = 4207000.0;
-    int format = 1;       // point data format 0..3
-    int versionMinor = 2; // LAS 1.0, 1.1 or 1.2
+    int format = 1;        // point data format 0..3
+    int versionMinor = 2;  // LAS 1.0, 1.1 or 1.2
     uint32_t seed = 42;
 };
 

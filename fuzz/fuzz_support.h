@@ -43,7 +43,10 @@ inline const std::string &scratchDir()
     return dir;
 }
 
-inline std::string scratchPath(const char *name) { return scratchDir() + "/" + name; }
+inline std::string scratchPath(const char *name)
+{
+    return scratchDir() + "/" + name;
+}
 
 inline void writeFile(const std::string &path, std::string_view bytes)
 {
@@ -71,7 +74,10 @@ inline bool readFile(const std::string &path, std::string &out)
     return true;
 }
 
-inline void removeFile(const std::string &path) { std::remove(path.c_str()); }
+inline void removeFile(const std::string &path)
+{
+    std::remove(path.c_str());
+}
 
 inline std::vector<std::string_view> split(std::string_view data, size_t maxParts)
 {
@@ -88,12 +94,12 @@ inline std::vector<std::string_view> split(std::string_view data, size_t maxPart
 }
 
 // A violated promise: abort so that libFuzzer keeps the input.
-#define FUZZ_CHECK(cond)                                                                  \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
+#define FUZZ_CHECK(cond)                                                                        \
+    do {                                                                                        \
+        if (!(cond)) {                                                                          \
             std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-            std::abort();                                                                 \
-        }                                                                                 \
+            std::abort();                                                                       \
+        }                                                                                       \
     } while (0)
 
 // readRaster on the given name, the way a run does; true when it loaded.
@@ -116,7 +122,8 @@ inline void touchEveryCell(const Raster &r)
     const GridGeometry &g = r.grid();
     FUZZ_CHECK(r.cells != nullptr && g.rows > 0 && g.cols > 0);
     FUZZ_CHECK(g.cellsize > 0.0 && g.cellsize < INFINITY);
-    FUZZ_CHECK(r.window.rowBegin == 0 && r.window.rowEnd == g.rows && r.window.colBegin == 0 && r.window.colEnd == g.cols);
+    FUZZ_CHECK(r.window.rowBegin == 0 && r.window.rowEnd == g.rows && r.window.colBegin == 0 &&
+               r.window.colEnd == g.cols);
     volatile float sink = 0.0f;
     for (int32_t row = 0; row < g.rows; ++row)
         for (int32_t col = 0; col < g.cols; ++col)

@@ -16,8 +16,12 @@ namespace {
 size_t recordSize(int16_t lasType, uint16_t headerLength)
 {
     switch (lasType) {
-    case 1: case 3: case 5: return 20;
-    case 2: case 4: case 6: return 28;
+    case 1:
+    case 3:
+    case 5: return 20;
+    case 2:
+    case 4:
+    case 6: return 28;
     case 7: return 26;
     case 8: return 34;
     default: return headerLength;
@@ -32,7 +36,10 @@ T field(const std::string &bytes, size_t offset)
     return v;
 }
 
-bool inRefreshedField(size_t offset) { return (offset >= 107 && offset < 131) || (offset >= 179 && offset < 227); }
+bool inRefreshedField(size_t offset)
+{
+    return (offset >= 107 && offset < 131) || (offset >= 179 && offset < 227);
+}
 
 }  // namespace
 

@@ -76,8 +76,7 @@ int main(int argc, char **argv)
             LasSpec s;
             s.versionMinor = minor;
             s.format = format;
-            put(las, "v1" + std::to_string(minor) + "-f" + std::to_string(format) + ".las",
-                buildLas(s, points(6)));
+            put(las, "v1" + std::to_string(minor) + "-f" + std::to_string(format) + ".las", buildLas(s, points(6)));
         }
     }
     {
@@ -113,28 +112,35 @@ int main(int argc, char **argv)
     // ASCII grids.
     const auto asc = root / "asc_raster_fuzzer";
     put(asc, "grid.asc", grid3x4());
-    put(asc, "crlf.asc", "ncols 2\r\nnrows 1\r\nxllcorner 0\r\nyllcorner 0\r\ncellsize 0.5\r\nnodata_value -1\r\n1 2\r\n");
-    put(asc, "centre.asc", "NCOLS 2\nNROWS 2\nXLLCENTER 10.5\nYLLCENTER 20.5\nCELLSIZE 1\nNODATA_VALUE -9999.5\n1 2\n3 4\n");
+    put(asc, "crlf.asc",
+        "ncols 2\r\nnrows 1\r\nxllcorner 0\r\nyllcorner 0\r\ncellsize 0.5\r\nnodata_value -1\r\n1 2\r\n");
+    put(asc, "centre.asc",
+        "NCOLS 2\nNROWS 2\nXLLCENTER 10.5\nYLLCENTER 20.5\nCELLSIZE 1\nNODATA_VALUE -9999.5\n1 2\n3 4\n");
     put(asc, "no-nodata.asc", "ncols 1\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n7\n");
     put(asc, "exponents.asc", asciiGrid(3, 1, "1e3", "-2.5E2", "2.5e-1", "-3.4e38", {"1e38", "-inf", "0x1p3"}));
     put(asc, "cellsize-zero.asc", asciiGrid(1, 1, "0", "0", "0", "-9999", {"1"}));
     put(asc, "cellsize-negative.asc", asciiGrid(1, 1, "0", "0", "-1", "-9999", {"1"}));
     put(asc, "cellsize-nan.asc", asciiGrid(1, 1, "0", "0", "nan", "-9999", {"1"}));
     put(asc, "short-data.asc", asciiGrid(3, 3, "0", "0", "1", "-9999", {"1", "2", "3", "4"}));
-    put(asc, "huge-rows.asc", "ncols 2147483647\nnrows 2147483647\nxllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value 0\n1 2 3\n");
+    put(asc, "huge-rows.asc",
+        "ncols 2147483647\nnrows 2147483647\nxllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value 0\n1 2 3\n");
     put(asc, "bad-value.asc", asciiGrid(2, 1, "0", "0", "1", "-9999", {"1", "x2"}));
 
     // Binary float grids: header, separator, data.
     const auto flt = root / "flt_raster_fuzzer";
     put(flt, "grid", hdr3x4() + kSep + flt3x4());
-    put(flt, "msbfirst", hdr3x4("BYTEORDER M\nLAYOUT BIL\nNBANDS 1\nNBITS 32\nPIXELTYPE FLOAT\n") + kSep +
-                             floatGrid({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
-    put(flt, "ulxmap", "BYTEORDER I\nNROWS 2\nNCOLS 2\nULXMAP 10.5\nULYMAP 21.5\nXDIM 1\nYDIM 1\nNODATA -1\n" + kSep +
-                           floatGrid({1, 2, 3, 4}));
+    put(flt, "msbfirst",
+        hdr3x4("BYTEORDER M\nLAYOUT BIL\nNBANDS 1\nNBITS 32\nPIXELTYPE FLOAT\n") + kSep +
+            floatGrid({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    put(flt, "ulxmap",
+        "BYTEORDER I\nNROWS 2\nNCOLS 2\nULXMAP 10.5\nULYMAP 21.5\nXDIM 1\nYDIM 1\nNODATA -1\n" + kSep +
+            floatGrid({1, 2, 3, 4}));
     put(flt, "no-data-file", hdr3x4());
     put(flt, "short-data", hdr3x4() + kSep + floatGrid({1, 2, 3}));
-    put(flt, "dx-dy", "ncols 1\nnrows 1\nxllcorner 0\nyllcorner 0\ndx 2\ndy 2\nnodata_value 0\n" + kSep + floatGrid({5}));
-    put(flt, "totalrowbytes", hdr3x4("TOTALROWBYTES 16\nBANDROWBYTES 16\nSKIPBYTES 0\nBANDGAPBYTES 0\n") + kSep + flt3x4());
+    put(flt, "dx-dy",
+        "ncols 1\nnrows 1\nxllcorner 0\nyllcorner 0\ndx 2\ndy 2\nnodata_value 0\n" + kSep + floatGrid({5}));
+    put(flt, "totalrowbytes",
+        hdr3x4("TOTALROWBYTES 16\nBANDROWBYTES 16\nSKIPBYTES 0\nBANDGAPBYTES 0\n") + kSep + flt3x4());
 
     // Whole runs: limits, LAS, raster.
     const auto run = root / "run_fuzzer";
@@ -157,8 +163,8 @@ int main(int argc, char **argv)
         put(run, "truncated-record", "-5 5" + kSep + whole.substr(0, whole.size() - 9) + kSep + grid3x4());
         put(run, "truncated-header", "-5 5" + kSep + whole.substr(0, 150) + kSep + grid3x4());
         put(run, "limits-equal", "5 5" + kSep + whole + kSep + grid3x4());
-        put(run, "limits-huge", "-1" + std::string(308, '0') + " 1" + std::string(308, '0') + kSep + whole + kSep +
-                                    grid3x4());
+        put(run, "limits-huge",
+            "-1" + std::string(308, '0') + " 1" + std::string(308, '0') + kSep + whole + kSep + grid3x4());
         put(run, "cellsize-zero", "-5 5" + kSep + whole + kSep + asciiGrid(1, 1, "100", "200", "0", "-9999", {"1"}));
     }
     return 0;

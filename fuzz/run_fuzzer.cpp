@@ -131,14 +131,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(haveOutput);
         checkOutput(std::string(parts[1]), bytes);
         break;
-    case 1:
-        FUZZ_CHECK(!haveOutput);
-        break;
-    case -1:
-        FUZZ_CHECK(!haveOutput || bytes == kOldOutput);
-        break;
-    default:
-        FUZZ_CHECK(false && "unexpected exit status");
+    case 1: FUZZ_CHECK(!haveOutput); break;
+    case -1: FUZZ_CHECK(!haveOutput || bytes == kOldOutput); break;
+    default: FUZZ_CHECK(false && "unexpected exit status");
     }
     return 0;
 }

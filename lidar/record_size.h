@@ -28,8 +28,12 @@ constexpr size_t format_record_size(unsigned format)
 constexpr size_t type_record_size(int16_t lasType)
 {
     switch (lasType) {
-    case 1: case 3: case 5: return format_record_size(0);
-    case 2: case 4: case 6: return format_record_size(1);
+    case 1:
+    case 3:
+    case 5: return format_record_size(0);
+    case 2:
+    case 4:
+    case 6: return format_record_size(1);
     case 7: return format_record_size(2);
     case 8: return format_record_size(3);
     default: return 0;

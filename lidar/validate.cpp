@@ -28,8 +28,8 @@ int16_t refuse_not_las(const char *filename)
 
 int16_t refuse_record_length(const char *filename, uint8_t format, uint16_t length)
 {
-    std::printf("\nData format of %s (%c) is incompatible with Length of Data Record (%u)\n",
-                filename, digit_char(format), static_cast<unsigned>(length));
+    std::printf("\nData format of %s (%c) is incompatible with Length of Data Record (%u)\n", filename,
+                digit_char(format), static_cast<unsigned>(length));
     return -1;
 }
 
@@ -107,7 +107,7 @@ int16_t check_las(const char *filename)
     // One read of the fields examined; a file that ends (or cannot be read,
     // as a directory) before a field is refused when that field is reached.
     std::array<uint8_t, kBytesExamined> head{};
-    const size_t got = std::fread(head.data(), 1, head.size(), file.get());
+    const size_t                        got = std::fread(head.data(), 1, head.size(), file.get());
 
     if (got < 4 || std::memcmp(head.data(), "LASF", 4) != 0)
         return refuse_not_las(filename);
@@ -122,16 +122,14 @@ int16_t check_las(const char *filename)
         return refuse_not_las(filename);
     const uint8_t minor = head[25];
     if (minor > 2) {
-        std::printf("\nCannot handle las files of version %c.%c\n", digit_char(major),
-                    digit_char(minor));
+        std::printf("\nCannot handle las files of version %c.%c\n", digit_char(major), digit_char(minor));
         return -1;
     }
     if (got < 105)
         return refuse_not_las(filename);
     const uint8_t format = head[104];
     if (format > 3) {
-        std::printf("\nPointDataFormatID in %s is %c. Only 0, 1, 2, or 3 is accepted\n", filename,
-                    digit_char(format));
+        std::printf("\nPointDataFormatID in %s is %c. Only 0, 1, 2, or 3 is accepted\n", filename, digit_char(format));
         return -1;
     }
     if (got < kBytesExamined)

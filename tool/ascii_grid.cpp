@@ -2,8 +2,8 @@
 #include "grid_files.h"
 
 #include "file_handle.h"
-#include "run_failure.h"
 #include "numeric_text.h"
+#include "run_failure.h"
 #include "text_reader.h"
 
 #include <cstring>
@@ -49,9 +49,8 @@ void readAsciiGridCells(const Raster &r, std::FILE *file, const CellWindow &wind
     const GridGeometry &g = r.grid();
     const auto windowCols = static_cast<size_t>(window.cols());
     for (int32_t row = g.rows - 1; row >= 0; --row) {
-        float *kept = window.containsRow(row)
-                          ? cells + static_cast<size_t>(window.rowEnd - 1 - row) * windowCols
-                          : nullptr;
+        float *kept = window.containsRow(row) ? cells + static_cast<size_t>(window.rowEnd - 1 - row) * windowCols
+                                              : nullptr;
         for (int32_t k = 0; k < g.cols; ++k) {
             const std::string_view token = reader.next();
             if (token.empty()) {

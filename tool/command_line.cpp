@@ -13,7 +13,10 @@ void usage()
     std::puts("                     <Maximum elevation value relative to raster cell value>\n");
 }
 
-int16_t checkNameForm(const char *filename) { return lidar::check_name_form(filename); }
+int16_t checkNameForm(const char *filename)
+{
+    return lidar::check_name_form(filename);
+}
 
 int16_t checkExtension(const char *filename, const char *extension)
 {

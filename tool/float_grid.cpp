@@ -17,8 +17,7 @@ namespace {
 
 [[noreturn]] void shortFile(const Raster &r)
 {
-    std::printf("\nRaster file %s ends before its %d x %d values\n", r.fileName.c_str(), r.grid().rows,
-                r.grid().cols);
+    std::printf("\nRaster file %s ends before its %d x %d values\n", r.fileName.c_str(), r.grid().rows, r.grid().cols);
     failRun();
 }
 
@@ -77,8 +76,7 @@ void readFloatGridCells(const Raster &r, std::FILE *file, const CellWindow &wind
     const auto gridCols = static_cast<uint64_t>(g.cols);
     const auto windowCols = static_cast<size_t>(window.cols());
     const bool wholeRows = window.cols() == g.cols;
-    const size_t rowsPerRead =
-        wholeRows ? std::max<size_t>(1, (size_t{1} << 20) / (windowCols * sizeof(float))) : 1;
+    const size_t rowsPerRead = wholeRows ? std::max<size_t>(1, (size_t{1} << 20) / (windowCols * sizeof(float))) : 1;
     size_t rowsRead = 0;  // of the window, from its northern row
     for (int32_t row = g.rows - 1; row >= 0; --row) {
         const auto index = static_cast<size_t>(window.rowEnd - 1 - row);  // in the window

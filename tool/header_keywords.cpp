@@ -13,13 +13,31 @@ struct KeywordName {
 
 // nodata_value is the ASCII grid's spelling, nodata the band-interleaved one.
 constexpr KeywordName kKeywords[] = {
-    {"ncols", kNCols}, {"nrows", kNRows}, {"xllcorner", kXllCorner}, {"xllcenter", kXllCenter},
-    {"yllcorner", kYllCorner}, {"yllcenter", kYllCenter}, {"cellsize", kCellSize}, {"dx", kDx},
-    {"dy", kDy}, {"nodata_value", kNodata}, {"nodata", kNodata}, {"byteorder", kByteOrder},
-    {"layout", kLayout}, {"nbands", kNBands}, {"nbits", kNBits}, {"bandrowbytes", kBandRowBytes},
-    {"totalrowbytes", kTotalRowBytes}, {"bandgapbytes", kBandGapBytes}, {"skipbytes", kSkipBytes},
-    {"pixeltype", kPixelType}, {"ulxmap", kUlxMap}, {"ulymap", kUlyMap}, {"xdim", kXDim},
-    {"ydim", kYDim}, {"rotation", kRotation},
+    {"ncols", kNCols},
+    {"nrows", kNRows},
+    {"xllcorner", kXllCorner},
+    {"xllcenter", kXllCenter},
+    {"yllcorner", kYllCorner},
+    {"yllcenter", kYllCenter},
+    {"cellsize", kCellSize},
+    {"dx", kDx},
+    {"dy", kDy},
+    {"nodata_value", kNodata},
+    {"nodata", kNodata},
+    {"byteorder", kByteOrder},
+    {"layout", kLayout},
+    {"nbands", kNBands},
+    {"nbits", kNBits},
+    {"bandrowbytes", kBandRowBytes},
+    {"totalrowbytes", kTotalRowBytes},
+    {"bandgapbytes", kBandGapBytes},
+    {"skipbytes", kSkipBytes},
+    {"pixeltype", kPixelType},
+    {"ulxmap", kUlxMap},
+    {"ulymap", kUlyMap},
+    {"xdim", kXDim},
+    {"ydim", kYDim},
+    {"rotation", kRotation},
 };
 
 }  // namespace
@@ -55,4 +73,3 @@ std::string quotedToken(std::string_view s)
         out += "...";
     return out + "'";
 }
-

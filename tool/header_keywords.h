@@ -9,9 +9,30 @@
 namespace grid_header {
 
 enum Key {
-    kNCols, kNRows, kXllCorner, kXllCenter, kYllCorner, kYllCenter, kCellSize, kDx, kDy,
-    kNodata, kByteOrder, kLayout, kNBands, kNBits, kBandRowBytes, kTotalRowBytes,
-    kBandGapBytes, kSkipBytes, kPixelType, kUlxMap, kUlyMap, kXDim, kYDim, kRotation,
+    kNCols,
+    kNRows,
+    kXllCorner,
+    kXllCenter,
+    kYllCorner,
+    kYllCenter,
+    kCellSize,
+    kDx,
+    kDy,
+    kNodata,
+    kByteOrder,
+    kLayout,
+    kNBands,
+    kNBits,
+    kBandRowBytes,
+    kTotalRowBytes,
+    kBandGapBytes,
+    kSkipBytes,
+    kPixelType,
+    kUlxMap,
+    kUlyMap,
+    kXDim,
+    kYDim,
+    kRotation,
     kKeyCount
 };
 

@@ -49,7 +49,7 @@ std::string finalTarget(const std::string &name)
 {
     std::string path = name;
     for (int hops = 0; hops < 40; ++hops) {
-        struct stat st{};
+        struct stat st {};
         if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
             return path;
         std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096), '\0');
@@ -66,7 +66,7 @@ std::string finalTarget(const std::string &name)
 // permission bits when it exists.
 int createTemporary(const std::string &target, std::string &name)
 {
-    struct stat st{};
+    struct stat st {};
     const bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists && ::access(target.c_str(), W_OK) != 0)
         return -1;  // a file the user may not write stays as it is
@@ -103,7 +103,10 @@ OutputFile::OutputFile(const char *name) : name_(name), target_(finalTarget(name
     pendingRemoval.store(temporary_.c_str());
 }
 
-OutputFile::~OutputFile() { removeTemporary(); }
+OutputFile::~OutputFile()
+{
+    removeTemporary();
+}
 
 void OutputFile::removeTemporary()
 {

@@ -17,14 +17,15 @@ bool sameFile(const char *a, const char *b)
 {
     if (std::strcmp(a, b) == 0)
         return true;
-    struct stat sa{}, sb{};
+    struct stat sa {
+    }, sb{};
     return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 // The mode of what a name stands for, links followed; false when nothing is there.
 bool modeOf(const char *name, mode_t &mode)
 {
-    struct stat st{};
+    struct stat st {};
     if (::stat(name, &st) != 0)
         return false;
     mode = st.st_mode;

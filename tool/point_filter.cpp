@@ -61,8 +61,8 @@ void holdCellsForRest(std::FILE *in, const char *inName, const LAS12Header &h, u
 
 }  // namespace
 
-FilterResult filterPoints(std::FILE *in, std::FILE *out, const char *inName, const LAS12Header &header,
-                          Raster &raster, double lowLimit, double highLimit)
+FilterResult filterPoints(std::FILE *in, std::FILE *out, const char *inName, const LAS12Header &header, Raster &raster,
+                          double lowLimit, double highLimit)
 {
     FilterResult result;
     SelectionContext c(header, raster, lowLimit, highLimit);
@@ -84,13 +84,15 @@ FilterResult filterPoints(std::FILE *in, std::FILE *out, const char *inName, con
         const size_t got = std::fread(block.data(), len, want, in);
         const int readError = errno;
         Selection s = selectRecords(block.data(), block.data(), got, len, c, result.tally);
-        while (s.classified < got) [[unlikely]] {
-            holdCellsForRest(in, inName, header, done + s.classified, raster);
-            c = SelectionContext(header, raster, lowLimit, highLimit);
-            const Selection rest = selectRecords(s.keptEnd, block.data() + s.classified * len, got - s.classified,
-                                                 len, c, result.tally);
-            s = {rest.keptEnd, s.classified + rest.classified};
-        }
+        while (s.classified < got)
+            [[unlikely]]
+            {
+                holdCellsForRest(in, inName, header, done + s.classified, raster);
+                c = SelectionContext(header, raster, lowLimit, highLimit);
+                const Selection rest = selectRecords(s.keptEnd, block.data() + s.classified * len, got - s.classified,
+                                                     len, c, result.tally);
+                s = {rest.keptEnd, s.classified + rest.classified};
+            }
         const auto kept = static_cast<size_t>(s.keptEnd - block.data()) / len;
         // A block's progress lines, as a record-by-record loop prints them.
         for (; nextReport < done + got; nextReport += reportStep) {

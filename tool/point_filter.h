@@ -27,7 +27,7 @@ struct FilterResult {
 // outside the cells held, the raster is given the cells under every point
 // still to come (a header whose bounds do not cover its points); when those
 // cannot be held, the failure is printed and RunFailure thrown.
-FilterResult filterPoints(std::FILE *in, std::FILE *out, const char *inName, const LAS12Header &header,
-                          Raster &raster, double lowLimit, double highLimit);
+FilterResult filterPoints(std::FILE *in, std::FILE *out, const char *inName, const LAS12Header &header, Raster &raster,
+                          double lowLimit, double highLimit);
 
 #endif

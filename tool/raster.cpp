@@ -33,7 +33,7 @@ void printDescription(const Raster &r)
 // Size of a regular file, or -1 when it has none (a pipe, say).
 long long regularFileSize(std::FILE *file)
 {
-    struct stat st{};
+    struct stat st {};
     if (::fstat(::fileno(file), &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
     return static_cast<long long>(st.st_size);
@@ -106,7 +106,8 @@ bool cellsFitInMemory(const CellWindow &w)
 }
 
 RowProgress::RowProgress(bool shown, bool ascii, int32_t rows)
-    : shown_(shown), format_(ascii ? "\r... Reading raster ... %3d%% done%46s\r" : "\r... Reading Raster ... %3d%% done%46s\r"),
+    : shown_(shown),
+      format_(ascii ? "\r... Reading raster ... %3d%% done%46s\r" : "\r... Reading Raster ... %3d%% done%46s\r"),
       percentPerStep_(ascii ? 2 : 10)
 {
     // A report every fiftieth (ASCII) or tenth (binary) of the rows; a grid

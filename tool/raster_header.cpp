@@ -26,9 +26,15 @@ struct HeaderError {
     std::string reason;
 };
 
-[[noreturn]] void refuse(std::string reason) { throw HeaderError{std::move(reason)}; }
+[[noreturn]] void refuse(std::string reason)
+{
+    throw HeaderError{std::move(reason)};
+}
 
-std::string quoted(std::string_view s) { return quotedToken(s); }
+std::string quoted(std::string_view s)
+{
+    return quotedToken(s);
+}
 
 // Two cell sides are taken as one when, across the whole grid, they drift
 // apart by less than a thousandth of a cell: that is printing noise (GDAL
@@ -175,7 +181,8 @@ private:
         const int64_t rowBytes = int64_t{cols} * 4;
         for (Key k : {kBandRowBytes, kTotalRowBytes})
             require(k, rowBytes,
-                    " but a row of " + std::to_string(cols) + " float cells takes " + std::to_string(rowBytes) + " bytes");
+                    " but a row of " + std::to_string(cols) + " float cells takes " + std::to_string(rowBytes) +
+                        " bytes");
         for (Key k : {kSkipBytes, kBandGapBytes})
             require(k, 0, ": only 0 can be used");
     }
@@ -230,8 +237,8 @@ private:
 
     bool interleavedHeader() const
     {
-        for (Key k : {kLayout, kNBands, kNBits, kPixelType, kBandRowBytes, kTotalRowBytes, kXDim, kYDim, kUlxMap,
-                      kUlyMap})
+        for (Key k :
+             {kLayout, kNBands, kNBits, kPixelType, kBandRowBytes, kTotalRowBytes, kXDim, kYDim, kUlxMap, kUlyMap})
             if (has(k))
                 return true;
         return false;
@@ -274,8 +281,8 @@ private:
             refuse("keyword " + quoted(name(kRotation)) + " is " + text(kRotation) + ": a rotated grid cannot be used");
 
         bool georeferenced = false;
-        for (Key k : {kXllCorner, kXllCenter, kYllCorner, kYllCenter, kUlxMap, kUlyMap, kCellSize, kDx, kDy, kXDim,
-                      kYDim})
+        for (Key k :
+             {kXllCorner, kXllCenter, kYllCorner, kYllCenter, kUlxMap, kUlyMap, kCellSize, kDx, kDy, kXDim, kYDim})
             georeferenced = georeferenced || has(k);
         if (!georeferenced && interleavedHeader())
             refuse("keywords 'ULXMAP', 'ULYMAP', 'XDIM' and 'YDIM' are missing: the header does not place the grid "
@@ -312,6 +319,12 @@ std::string parse(TextReader &reader, bool ascii, RasterHeader &out)
 
 }  // namespace
 
-std::string parseAsciiGridHeader(TextReader &reader, RasterHeader &out) { return parse(reader, true, out); }
+std::string parseAsciiGridHeader(TextReader &reader, RasterHeader &out)
+{
+    return parse(reader, true, out);
+}
 
-std::string parseFloatGridHeader(TextReader &reader, RasterHeader &out) { return parse(reader, false, out); }
+std::string parseFloatGridHeader(TextReader &reader, RasterHeader &out)
+{
+    return parse(reader, false, out);
+}

@@ -9,14 +9,14 @@
 using lidar::load_unaligned;
 
 SelectionContext::SelectionContext(const LAS12Header &h, const Raster &raster, double lowLimit, double highLimit)
-    : xScale(h.XScaleFactor), xOffset(h.XOffset), yScale(h.YScaleFactor), yOffset(h.YOffset),
-      zScale(h.ZScaleFactor), zOffset(h.ZOffset), minx(raster.grid().minx), miny(raster.grid().miny),
-      cellsize(raster.grid().cellsize), rows(raster.grid().rows), cols(raster.grid().cols),
-      cells(raster.cells.get()), rowBegin(raster.window.rowBegin), rowEnd(raster.window.rowEnd),
-      colBegin(raster.window.colBegin), colEnd(raster.window.colEnd), topRow(raster.window.rowEnd - 1),
-      firstCol(raster.window.colBegin), windowCols(static_cast<size_t>(raster.window.cols())),
-      nodata(raster.header.nodata), nodataIsNaN(raster.nodataIsNaN()), low(lowLimit), high(highLimit),
-      cellsizeInverse(1.0 / cellsize), nearBorder(0.0)
+    : xScale(h.XScaleFactor), xOffset(h.XOffset), yScale(h.YScaleFactor), yOffset(h.YOffset), zScale(h.ZScaleFactor),
+      zOffset(h.ZOffset), minx(raster.grid().minx), miny(raster.grid().miny), cellsize(raster.grid().cellsize),
+      rows(raster.grid().rows), cols(raster.grid().cols), cells(raster.cells.get()), rowBegin(raster.window.rowBegin),
+      rowEnd(raster.window.rowEnd), colBegin(raster.window.colBegin), colEnd(raster.window.colEnd),
+      topRow(raster.window.rowEnd - 1), firstCol(raster.window.colBegin),
+      windowCols(static_cast<size_t>(raster.window.cols())), nodata(raster.header.nodata),
+      nodataIsNaN(raster.nodataIsNaN()), low(lowLimit), high(highLimit), cellsizeInverse(1.0 / cellsize),
+      nearBorder(0.0)
 {
     // Without a declared value no cell is NODATA: NaN equals nothing.
     if (!raster.header.hasNodata)
@@ -94,8 +94,8 @@ Selection classify(uint8_t *kept, const uint8_t *records, size_t count, size_t l
 
 }  // namespace
 
-Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
-                                Tally &tally)
+Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
+                                const SelectionContext &c, Tally &tally)
 {
     // The standard lengths get a copy of a few fixed moves.
     switch (len) {

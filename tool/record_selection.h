@@ -57,10 +57,10 @@ Selection selectRecords(uint8_t *keep, const uint8_t *records, size_t count, siz
 // The two kernels, for tests that hold them to each other. The vector one
 // exists only when vectorKernelAvailable() is true; for record lengths
 // other than 20, 26, 28 and 34 it hands over to the portable one.
-Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
-                                Tally &tally);
-Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
-                              Tally &tally);
+Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
+                                const SelectionContext &c, Tally &tally);
+Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
+                              const SelectionContext &c, Tally &tally);
 bool vectorKernelAvailable();
 
 #endif

@@ -50,16 +50,33 @@ template <size_t Len>
 MORVANE_AVX512 Lanes lanesOf(const SelectionContext &c)
 {
     constexpr int L = static_cast<int>(Len);
-    return Lanes{_mm512_set1_pd(c.xScale), _mm512_set1_pd(c.xOffset), _mm512_set1_pd(c.yScale),
-                 _mm512_set1_pd(c.yOffset), _mm512_set1_pd(c.zScale), _mm512_set1_pd(c.zOffset),
-                 _mm512_set1_pd(c.minx), _mm512_set1_pd(c.miny), _mm512_set1_pd(c.cellsize),
-                 _mm512_set1_pd(c.cellsizeInverse), _mm512_set1_pd(c.rows), _mm512_set1_pd(c.cols),
-                 _mm512_set1_pd(c.nearBorder), _mm512_set1_pd(1.0 - c.nearBorder), _mm512_set1_pd(c.low),
-                 _mm512_set1_pd(c.high), _mm512_set1_pd(c.rowBegin), _mm512_set1_pd(c.rowEnd),
-                 _mm512_set1_pd(c.colBegin), _mm512_set1_pd(c.colEnd), _mm512_set1_pd(c.topRow),
-                 _mm512_set1_pd(c.firstCol), _mm512_set1_pd(static_cast<double>(c.windowCols)),
-                 _mm256_set1_ps(c.nodata), static_cast<__mmask8>(c.nodataIsNaN ? 0xFF : 0),
-                 _mm256_setr_epi32(0, L, 2 * L, 3 * L, 4 * L, 5 * L, 6 * L, 7 * L), c.cells};
+    return Lanes{_mm512_set1_pd(c.xScale),
+                 _mm512_set1_pd(c.xOffset),
+                 _mm512_set1_pd(c.yScale),
+                 _mm512_set1_pd(c.yOffset),
+                 _mm512_set1_pd(c.zScale),
+                 _mm512_set1_pd(c.zOffset),
+                 _mm512_set1_pd(c.minx),
+                 _mm512_set1_pd(c.miny),
+                 _mm512_set1_pd(c.cellsize),
+                 _mm512_set1_pd(c.cellsizeInverse),
+                 _mm512_set1_pd(c.rows),
+                 _mm512_set1_pd(c.cols),
+                 _mm512_set1_pd(c.nearBorder),
+                 _mm512_set1_pd(1.0 - c.nearBorder),
+                 _mm512_set1_pd(c.low),
+                 _mm512_set1_pd(c.high),
+                 _mm512_set1_pd(c.rowBegin),
+                 _mm512_set1_pd(c.rowEnd),
+                 _mm512_set1_pd(c.colBegin),
+                 _mm512_set1_pd(c.colEnd),
+                 _mm512_set1_pd(c.topRow),
+                 _mm512_set1_pd(c.firstCol),
+                 _mm512_set1_pd(static_cast<double>(c.windowCols)),
+                 _mm256_set1_ps(c.nodata),
+                 static_cast<__mmask8>(c.nodataIsNaN ? 0xFF : 0),
+                 _mm256_setr_epi32(0, L, 2 * L, 3 * L, 4 * L, 5 * L, 6 * L, 7 * L),
+                 c.cells};
 }
 
 // Where eight records fall: the index of each one's cell among the cells
@@ -93,7 +110,8 @@ MORVANE_AVX512 inline Cells locate(const Lanes &v, const uint8_t *rec)
                             _mm512_cmp_pd_mask(col, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(col, v.cols, _CMP_LT_OQ);
     const __mmask8 held = inside & _mm512_cmp_pd_mask(row, v.rowBegin, _CMP_GE_OQ) &
                           _mm512_cmp_pd_mask(row, v.rowEnd, _CMP_LT_OQ) &
-                          _mm512_cmp_pd_mask(col, v.colBegin, _CMP_GE_OQ) & _mm512_cmp_pd_mask(col, v.colEnd, _CMP_LT_OQ);
+                          _mm512_cmp_pd_mask(col, v.colBegin, _CMP_GE_OQ) &
+                          _mm512_cmp_pd_mask(col, v.colEnd, _CMP_LT_OQ);
     // (topRow - row) * windowCols + (col - firstCol) on the floored values:
     // whole numbers far below 2^53, so exact in double.
     const __m512d rowFloor = _mm512_roundscale_pd(row, kFloor), colFloor = _mm512_roundscale_pd(col, kFloor);
@@ -139,9 +157,9 @@ MORVANE_AVX512 Selection selectEights(uint8_t *kept, const uint8_t *records, siz
             prefetch(v, next);
         }
         const __m256 value = _mm512_mask_i64gather_ps(_mm256_setzero_ps(), cells.held, cells.index, v.cells, 4);
-        const __mmask8 nodataCell =
-            (_mm256_cmp_ps_mask(value, v.nodata, _CMP_EQ_OQ) | (_mm256_cmp_ps_mask(value, value, _CMP_UNORD_Q) & v.nodataIsNaN)) &
-            cells.held;
+        const __mmask8 nodataCell = (_mm256_cmp_ps_mask(value, v.nodata, _CMP_EQ_OQ) |
+                                     (_mm256_cmp_ps_mask(value, value, _CMP_UNORD_Q) & v.nodataIsNaN)) &
+                                    cells.held;
         const __m256i zRaw = _mm256_i32gather_epi32(reinterpret_cast<const int *>(rec + 8), v.offsets, 1);
         const __m512d z = _mm512_add_pd(_mm512_mul_pd(_mm512_cvtepi32_pd(zRaw), v.zScale), v.zOffset);
         const __m512d surface = _mm512_cvtps_pd(value);
@@ -167,8 +185,8 @@ MORVANE_AVX512 Selection selectEights(uint8_t *kept, const uint8_t *records, siz
 
 }  // namespace
 
-Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
-                              Tally &tally)
+Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
+                              const SelectionContext &c, Tally &tally)
 {
     if (c.cellsizeInverse == 0.0)  // a cell size whose inverse cannot stand in for it
         return selectRecordsPortable(keep, records, count, len, c, tally);

@@ -2,7 +2,10 @@
 // portable one serves alone.
 #include "record_selection.h"
 
-bool vectorKernelAvailable() { return false; }
+bool vectorKernelAvailable()
+{
+    return false;
+}
 
 Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
                               const SelectionContext &c, Tally &tally)

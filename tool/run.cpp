@@ -104,7 +104,10 @@ void checkFilter(const FilterResult &run, const OutputFile &out, const char *inN
     failRun();
 }
 
-double secondsSince(std::clock_t start) { return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC; }
+double secondsSince(std::clock_t start)
+{
+    return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+}
 
 int run(char **argv)
 {

@@ -7,6 +7,9 @@
 
 struct RunFailure {};
 
-[[noreturn]] inline void failRun() { throw RunFailure{}; }
+[[noreturn]] inline void failRun()
+{
+    throw RunFailure{};
+}
 
 #endif

@@ -5,10 +5,7 @@
 
 using text_detail::isSpace;
 
-TextReader::TextReader(std::FILE *file, size_t bufferBytes)
-    : file_(file), buffer_(bufferBytes + kPadding, ' ')
-{
-}
+TextReader::TextReader(std::FILE *file, size_t bufferBytes) : file_(file), buffer_(bufferBytes + kPadding, ' ') {}
 
 void TextReader::refill()
 {

@@ -43,16 +43,15 @@ const auto kReturned = ::testing::ExitedWithCode(0);
 
 TEST(Credits, PrintsTheBannerExactly)
 {
-    const std::string banner =
-        "\nQuillon LiDAR Utilities"
-        "\n"
-        "\nDeveloped and maintained by the Morvane maintainers"
-        "\nQuillon LiDAR Utilities project"
-        "\n41 Fenwick Lane, Harrowgate Business Park, Leamington, LM4 7QT"
-        "\n"
-        "\n** No warranty regarding script behavior is given or implied **"
-        "\n** Acknowledging the author's efforts ensures script updates and availability **"
-        "\n";
+    const std::string banner = "\nQuillon LiDAR Utilities"
+                               "\n"
+                               "\nDeveloped and maintained by the Morvane maintainers"
+                               "\nQuillon LiDAR Utilities project"
+                               "\n41 Fenwick Lane, Harrowgate Business Park, Leamington, LM4 7QT"
+                               "\n"
+                               "\n** No warranty regarding script behavior is given or implied **"
+                               "\n** Acknowledging the author's efforts ensures script updates and availability **"
+                               "\n";
     EXPECT_EQ(capture_stdout([] { credits(); }), banner);
 }
 
@@ -66,9 +65,20 @@ std::string refusal(const std::string &arg)
 TEST(CheckNumericArgument, AcceptedSilently)
 {
     const std::vector<std::string> accepted = {
-        "12.5", "-3", ".5", "5.", "-0.75", "007", "5", "0",
+        "12.5",
+        "-3",
+        ".5",
+        "5.",
+        "-0.75",
+        "007",
+        "5",
+        "0",
         // the positions of the dash and the dot are not judged
-        "5-", "1-2", "-.", ".-", "1.-2",
+        "5-",
+        "1-2",
+        "-.",
+        ".-",
+        "1.-2",
         "",
         // longer than a 16-bit counter can hold
         std::string(100000, '7'),
@@ -84,8 +94,21 @@ TEST(CheckNumericArgument, AcceptedSilently)
 TEST(CheckNumericArgument, RefusedWithMessageAndExit)
 {
     const std::vector<std::string> refused = {
-        ".", "-", "1.2.3", "--1", "+5", "1e3", "1,5", "1 5", " 1", "1 ", "0x10", "\t",
-        "..", "1-2-3", "-1.5-",
+        ".",
+        "-",
+        "1.2.3",
+        "--1",
+        "+5",
+        "1e3",
+        "1,5",
+        "1 5",
+        " 1",
+        "1 ",
+        "0x10",
+        "\t",
+        "..",
+        "1-2-3",
+        "-1.5-",
         // 70000 characters: the second dot lies past what a 16-bit length reaches
         std::string(35000, '1') + "." + std::string(34998, '1') + ".",
         // 65536 characters: a 16-bit length would read 0 and skip every test
@@ -116,9 +139,9 @@ TEST(CheckYN, Table)
         std::string output;
     };
     const Case cases[] = {
-        {"Y", 0, ""},         {"N", 0, ""},         {"y", 0, ""},         {"n", 0, ""},
-        {"yes", -1, message}, {"Yes", -1, message}, {"YN", -1, message},  {"0", -1, message},
-        {"", -1, message},    {"Y ", -1, message},  {" n", -1, message},  {"x", -1, message},
+        {"Y", 0, ""},         {"N", 0, ""},         {"y", 0, ""},        {"n", 0, ""},
+        {"yes", -1, message}, {"Yes", -1, message}, {"YN", -1, message}, {"0", -1, message},
+        {"", -1, message},    {"Y ", -1, message},  {" n", -1, message}, {"x", -1, message},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string("'") + c.text + "'");
@@ -197,11 +220,11 @@ TEST_F(CheckDEM, AcceptedNames)
         std::string output;
     };
     const Case cases[] = {
-        {"dem.asc", not_ext("dem.asc", "flt")},          // the grid itself is never looked for
+        {"dem.asc", not_ext("dem.asc", "flt")},  // the grid itself is never looked for
         {"present.asc", not_ext("present.asc", "flt")},
-        {"dem.flt", not_ext("dem.flt", "asc")},          // only the companion must exist
+        {"dem.flt", not_ext("dem.flt", "asc")},  // only the companion must exist
         {"grid.flt", not_ext("grid.flt", "asc")},
-        {"a.b.flt", not_ext("a.b.flt", "asc")},          // only the last four characters are replaced
+        {"a.b.flt", not_ext("a.b.flt", "asc")},  // only the last four characters are replaced
         {long_name("flt"), not_ext(long_name("flt"), "asc")},
         {long_name("asc"), not_ext(long_name("asc"), "flt")},
         {dir_ + "/dem.flt", not_ext(dir_ + "/dem.flt", "asc")},
@@ -256,8 +279,8 @@ TEST_F(CheckDEM, FloatGridWithoutHeaderEndsTheProcess)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string output =
-            not_ext(c.name, "asc") + "Unable to open file " + c.companion + " in file_access()\n" + kNoHeader;
+        const std::string output = not_ext(c.name, "asc") + "Unable to open file " + c.companion +
+                                   " in file_access()\n" + kNoHeader;
         EXPECT_EXIT(
             {
                 stdout_to_stderr();

@@ -43,26 +43,62 @@ const NullCase kCases[] = {
     {"check_file_extension name", [] { return int{check_file_extension(nullptr, "las")}; }, 255, kTooShort},
     {"check_file_extension extension", [] { return int{check_file_extension("a.las", nullptr)}; }, 255,
      "\nFile extension of a.las is not .\n"},
-    {"error_msg", [] { error_msg(1, nullptr); return 0; }, 0, "\nFile  does NOT exist\n"},
+    {"error_msg",
+     [] {
+         error_msg(1, nullptr);
+         return 0;
+     },
+     0, "\nFile  does NOT exist\n"},
     {"check_las", [] { return int{check_las(nullptr)}; }, 255, kNoFile},
-    {"update_header", [] { update_header(nullptr); return 0; }, 255, kNoFile},
-    {"initialize_header10", [] { initialize_header10(nullptr); return 0; }, 0, ""},
-    {"initialize_header11", [] { initialize_header11(nullptr); return 0; }, 0, ""},
-    {"initialize_header12", [] { initialize_header12(nullptr); return 0; }, 0, ""},
-    {"check_numeric_argument", [] { check_numeric_argument(nullptr); return 0; }, 255,
-     "\nInvalid argument value ()\n"},
+    {"update_header",
+     [] {
+         update_header(nullptr);
+         return 0;
+     },
+     255, kNoFile},
+    {"initialize_header10",
+     [] {
+         initialize_header10(nullptr);
+         return 0;
+     },
+     0, ""},
+    {"initialize_header11",
+     [] {
+         initialize_header11(nullptr);
+         return 0;
+     },
+     0, ""},
+    {"initialize_header12",
+     [] {
+         initialize_header12(nullptr);
+         return 0;
+     },
+     0, ""},
+    {"check_numeric_argument",
+     [] {
+         check_numeric_argument(nullptr);
+         return 0;
+     },
+     255, "\nInvalid argument value ()\n"},
     {"check_YN", [] { return int{check_YN(nullptr)}; }, 255, "\nASCII Header Flag should be either Y (y) or N (n)\n"},
-    {"check_DEM", [] { check_DEM(nullptr); return 0; }, 255,
+    {"check_DEM",
+     [] {
+         check_DEM(nullptr);
+         return 0;
+     },
+     255,
      kTooShort + kTooShort +
          "\nDEM file extension should be either '.asc' (ASCII) or '.flt' (floating point binary)\n"},
-    {"l_qs", [] { return sort_with_null<int32_t>([](int32_t *p, int32_t n, int32_t *i) { l_qs(p, 0, n - 1, i); }); },
-     0, ""},
+    {"l_qs", [] { return sort_with_null<int32_t>([](int32_t *p, int32_t n, int32_t *i) { l_qs(p, 0, n - 1, i); }); }, 0,
+     ""},
     {"l_quicksort", [] { return sort_with_null<int32_t>(l_quicksort); }, 0, ""},
-    {"d_qs", [] { return sort_with_null<double>([](double *p, int32_t n, int32_t *i) { d_qs(p, 0, n - 1, i); }); },
-     0, ""},
+    {"d_qs", [] { return sort_with_null<double>([](double *p, int32_t n, int32_t *i) { d_qs(p, 0, n - 1, i); }); }, 0,
+     ""},
     {"d_quicksort", [] { return sort_with_null<double>(d_quicksort); }, 0, ""},
     {"l_parallel_qs",
-     [] { return sort_with_null<int32_t>([](int32_t *p, int32_t n, int32_t *i) { l_parallel_qs(p, 0, n - 1, i, 2); }); },
+     [] {
+         return sort_with_null<int32_t>([](int32_t *p, int32_t n, int32_t *i) { l_parallel_qs(p, 0, n - 1, i, 2); });
+     },
      0, ""},
     {"l_parallel_quicksort", [] { return sort_with_null<int32_t>(l_parallel_quicksort); }, 0, ""},
     {"d_parallel_qs",

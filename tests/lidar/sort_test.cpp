@@ -121,7 +121,8 @@ const std::vector<Arrangement> kArrangements = {
 };
 
 template <typename Key>
-class SortTyped : public ::testing::Test {};
+class SortTyped : public ::testing::Test {
+};
 using KeyTypes = ::testing::Types<int32_t, double>;
 TYPED_TEST_SUITE(SortTyped, KeyTypes);
 
@@ -448,10 +449,13 @@ bool sort_large_inputs_on_small_stack()
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, 256 * 1024);
     pthread_t thread;
-    const bool started = pthread_create(&thread, &attr, [](void *) -> void * {
-        sort_large_inputs();
-        return nullptr;
-    }, nullptr) == 0;
+    const bool started = pthread_create(
+                             &thread, &attr,
+                             [](void *) -> void * {
+                                 sort_large_inputs();
+                                 return nullptr;
+                             },
+                             nullptr) == 0;
     pthread_attr_destroy(&attr);
     return started && pthread_join(thread, nullptr) == 0;
 }

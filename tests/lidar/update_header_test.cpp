@@ -12,8 +12,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <climits>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -71,8 +71,8 @@ TEST(UpdateHeader, RecountsEveryFormat)
         layout.numberOfVlrs = 1;
         layout.declaredCount = 77;  // stale: the refresh counts the records
         const std::vector<Point> points = {
-            {10, -20, 30, 1}, {-5, 40, 25000000, 2}, {7, 7, -30000000, 0}, {INT32_MAX, INT32_MIN, 5, 6},
-            {0, 0, 0, 7}, {3, 3, 3, 5 | (5 << 3)}, {4, 4, 4, 3 | 0xF8}, {1, 2, 3, 4}};
+            {10, -20, 30, 1}, {-5, 40, 25000000, 2},   {7, 7, -30000000, 0}, {INT32_MAX, INT32_MIN, 5, 6},
+            {0, 0, 0, 7},     {3, 3, 3, 5 | (5 << 3)}, {4, 4, 4, 3 | 0xF8},  {1, 2, 3, 4}};
         const std::string before = buildLas(layout, points);
         writeFile(path, before);
         EXPECT_EQ(refresh(path), "\rHeader of file " + path + " has been updated    ");
@@ -185,8 +185,7 @@ TEST(UpdateHeaderDeath, RefusesAndLeavesTheFileAsItWas)
          "\nFile %s is too short to hold a LAS header\n"},
         {"record length below 20 with type 0", "tiny.las", buildLas(shortRecords, {{1, 2, 3}}),
          "\nPoint record length of %s (12 bytes) is shorter than a LAS point record\n"},
-        {"not a .las name", "points.txt", buildLas(LasSpec{}, {{1, 2, 3}}),
-         "\nFile extension of %s is not .las\n"},
+        {"not a .las name", "points.txt", buildLas(LasSpec{}, {{1, 2, 3}}), "\nFile extension of %s is not .las\n"},
         {"not a LAS file", "junk.las", std::string(300, 'j'), "\n%s is not a valid .las file\n\n"},
     };
     for (const auto &c : cases) {
@@ -212,8 +211,8 @@ TEST(UpdateHeaderDeath, OffsetToDataInsideTheHeader)
         const std::string before = buildLas(layout, points);
         writeFile(path, before);
         if (offset < 227) {
-            expectRefusal(path, "\nOffsetToData of %s (" + std::to_string(offset) +
-                                    ") lies inside the 227-byte header\n");
+            expectRefusal(path,
+                          "\nOffsetToData of %s (" + std::to_string(offset) + ") lies inside the 227-byte header\n");
             EXPECT_EQ(readFile(path), before);
         } else {
             refresh(path);
@@ -237,7 +236,7 @@ TEST(UpdateHeaderDeath, MoreRecordsThanTheHeaderCanCount)
     if (::truncate(path.c_str(), size) != 0)
         GTEST_SKIP() << "no sparse file of " << size << " bytes here: " << std::strerror(errno);
     expectRefusal(path, "\nFile %s holds 4294967299 point records, more than a LAS header can count (4294967295)\n");
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_size, size);
     std::FILE *f = std::fopen(path.c_str(), "rb");

@@ -62,8 +62,8 @@ inline std::string usageText()
 
 enum class RasterKind { Ascii, Float };
 
-inline std::string rasterDescription(RasterKind kind, const std::string &name, int rows, int cols,
-                                     float minx, float miny, float cell, float nodata)
+inline std::string rasterDescription(RasterKind kind, const std::string &name, int rows, int cols, float minx,
+                                     float miny, float cell, float nodata)
 {
     std::string t = kind == RasterKind::Ascii ? format("\rASCII Raster file %s\n", name.c_str())
                                               : format("\rFloating point raster file %s\n", name.c_str());
@@ -121,8 +121,8 @@ struct PrintedTally {
 
 inline std::ostream &operator<<(std::ostream &os, const PrintedTally &t)
 {
-    return os << "{meet " << t.meet << ", do not " << t.doNot << ", NODATA " << t.nodata << ", outside "
-              << t.outside << "}";
+    return os << "{meet " << t.meet << ", do not " << t.doNot << ", NODATA " << t.nodata << ", outside " << t.outside
+              << "}";
 }
 
 // One tally line as printed: its count and its percentage text.
@@ -141,10 +141,10 @@ inline std::vector<TallyLine> readTally(const std::string &console, PrintedTally
     for (std::sregex_iterator it(console.begin(), console.end(), kLine), end; it != end; ++it) {
         const auto count = static_cast<uint32_t>(std::stoul((*it)[1]));
         const std::string what = (*it)[3];
-        uint32_t &slot = what == "meet selection criteria" ? t.meet
-                         : what == "do not"                ? t.doNot
+        uint32_t &slot = what == "meet selection criteria"  ? t.meet
+                         : what == "do not"                 ? t.doNot
                          : what == "on NODATA raster cells" ? t.nodata
-                                                           : t.outside;
+                                                            : t.outside;
         slot = count;
         lines.push_back({count, (*it)[2]});
     }

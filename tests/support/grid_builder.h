@@ -28,8 +28,7 @@ inline std::string gridHeader(int cols, int rows, const std::string &xll, const 
 
 // ASCII grid text; values are given north row first, each row west to east.
 inline std::string asciiGrid(int cols, int rows, const std::string &xll, const std::string &yll,
-                             const std::string &cell, const std::string &nodata,
-                             const std::vector<std::string> &values)
+                             const std::string &cell, const std::string &nodata, const std::vector<std::string> &values)
 {
     std::string t = gridHeader(cols, rows, xll, yll, cell, nodata);
     for (size_t i = 0; i < values.size(); ++i)
@@ -58,7 +57,10 @@ struct TestGrid {
     std::string nodata = "-9999";         // empty: no NODATA keyword
     std::vector<float> south;             // row 0 (southern) first
 
-    float at(int r, int c) const { return south[static_cast<size_t>(r) * static_cast<size_t>(cols) + static_cast<size_t>(c)]; }
+    float at(int r, int c) const
+    {
+        return south[static_cast<size_t>(r) * static_cast<size_t>(cols) + static_cast<size_t>(c)];
+    }
 
     // The cell value that marks NODATA, as the loaders read the keyword.
     bool hasNodata() const { return !nodata.empty(); }

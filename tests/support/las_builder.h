@@ -36,12 +36,12 @@ struct Point {
 struct LasSpec {
     uint8_t versionMinor = 2;
     uint8_t format = 1;
-    uint16_t recordLength = 0;     // 0: the format's own size
+    uint16_t recordLength = 0;  // 0: the format's own size
     double scale[3] = {0.01, 0.01, 0.01};
     double offset[3] = {0.0, 0.0, 0.0};
-    std::string vlrBytes;          // bytes between the header and the points
-    int64_t declaredCount = -1;    // -1: the number of points given
-    int64_t offsetToData = -1;     // -1: 227 + vlrBytes
+    std::string vlrBytes;        // bytes between the header and the points
+    int64_t declaredCount = -1;  // -1: the number of points given
+    int64_t offsetToData = -1;   // -1: 227 + vlrBytes
     uint32_t numberOfVlrs = 0;
 };
 
@@ -57,7 +57,7 @@ inline std::string buildHeader(const LasSpec &s, size_t pointCount)
 {
     std::string h(227, '\0');
     std::memcpy(&h[0], "LASF", 4);
-    putLE<uint16_t>(h, 4, 7);          // FileSourceID / reserved
+    putLE<uint16_t>(h, 4, 7);           // FileSourceID / reserved
     putLE<uint32_t>(h, 8, 0xA1B2C3D4);  // GUID part 1
     h[24] = 1;
     h[25] = static_cast<char>(s.versionMinor);
@@ -72,8 +72,8 @@ inline std::string buildHeader(const LasSpec &s, size_t pointCount)
     putLE<uint32_t>(h, 100, s.numberOfVlrs);
     h[104] = static_cast<char>(s.format);
     putLE<uint16_t>(h, 105, s.recordLength != 0 ? s.recordLength : formatLength(s.format));
-    putLE<uint32_t>(h, 107, s.declaredCount >= 0 ? static_cast<uint32_t>(s.declaredCount)
-                                                  : static_cast<uint32_t>(pointCount));
+    putLE<uint32_t>(h, 107,
+                    s.declaredCount >= 0 ? static_cast<uint32_t>(s.declaredCount) : static_cast<uint32_t>(pointCount));
     for (int r = 0; r < 5; ++r)
         putLE<uint32_t>(h, 111 + 4 * static_cast<size_t>(r), 999);
     for (int a = 0; a < 3; ++a) {

@@ -18,7 +18,7 @@
 namespace test_support {
 
 struct LasVlr {
-    std::string userId;       // up to 16 characters
+    std::string userId;  // up to 16 characters
     uint16_t recordId = 0;
     std::string payload;
 };
@@ -33,9 +33,9 @@ struct LasFile {
     uint32_t pointCount = 0;
     uint32_t byReturn[5] = {};
     double scale[3] = {}, offset[3] = {};
-    double max[3] = {}, min[3] = {};     // X, Y, Z
+    double max[3] = {}, min[3] = {};  // X, Y, Z
     std::vector<LasVlr> vlrs;
-    std::vector<std::string> records;   // raw point records, in file order
+    std::vector<std::string> records;  // raw point records, in file order
 };
 
 // What a point record holds in its common fields.
@@ -151,8 +151,8 @@ inline std::string readLas(const std::string &bytes, LasFile &out, const LasRule
         v.recordId = at<uint16_t>(bytes, pos + 18);
         const uint16_t length = at<uint16_t>(bytes, pos + 20);
         if (pos + 54 + length > out.offsetToData)
-            return "payload of variable-length record " + std::to_string(i + 1) + " (" +
-                   std::to_string(length) + " bytes) runs into the point data";
+            return "payload of variable-length record " + std::to_string(i + 1) + " (" + std::to_string(length) +
+                   " bytes) runs into the point data";
         v.payload = bytes.substr(pos + 54, length);
         out.vlrs.push_back(std::move(v));
         pos += 54 + size_t{length};
@@ -198,8 +198,8 @@ inline std::string validateLas(const std::string &bytes, const LasRules &rules =
     for (size_t r = 0; r < 5; ++r) {
         sum += f.byReturn[r];
         if (f.byReturn[r] != byReturn[r + 1])
-            return "header counts " + std::to_string(f.byReturn[r]) + " points of return " +
-                   std::to_string(r + 1) + ", the records hold " + std::to_string(byReturn[r + 1]);
+            return "header counts " + std::to_string(f.byReturn[r]) + " points of return " + std::to_string(r + 1) +
+                   ", the records hold " + std::to_string(byReturn[r + 1]);
     }
     if (sum > f.pointCount)
         return "per-return counts add up to more than the point count";

@@ -42,7 +42,7 @@ struct Selection {
 };
 
 inline Selection selectPoints(const TestGrid &g, const LasSpec &s, const std::vector<Point> &points, double low,
-                        double high)
+                              double high)
 {
     Selection out;
     for (size_t i = 0; i < points.size(); ++i) {

@@ -35,8 +35,7 @@ public:
     ~TempDir()
     {
         std::error_code ec;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
         std::filesystem::remove_all(path_, ec);
     }
     TempDir(const TempDir &) = delete;
@@ -82,14 +81,14 @@ inline std::string readFile(const std::string &path)
 
 inline bool fileExists(const std::string &path)
 {
-    struct stat st{};
+    struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
 }
 
 struct RunResult {
-    int status = -1;     // exit status as the shell sees it (255 for -1); kTimedOut if killed
-    std::string out;     // everything written to standard output
-    std::string err;     // everything written to standard error
+    int status = -1;  // exit status as the shell sees it (255 for -1); kTimedOut if killed
+    std::string out;  // everything written to standard output
+    std::string err;  // everything written to standard error
 };
 
 constexpr int kTimedOut = -2;
@@ -105,8 +104,7 @@ struct RunOptions {
     void (*beforeExec)() = nullptr;
 };
 
-inline RunResult runProgram(const std::string &exe, const std::vector<std::string> &args,
-                            const RunOptions &options)
+inline RunResult runProgram(const std::string &exe, const std::vector<std::string> &args, const RunOptions &options)
 {
     char outName[] = "/tmp/morvane-stdout-XXXXXX";
     char errName[] = "/tmp/morvane-stderr-XXXXXX";

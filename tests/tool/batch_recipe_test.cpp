@@ -54,9 +54,9 @@ TEST(BatchRecipe, ReadmeXargsLineCutsEveryTile)
         std::vector<Point> points;
         int status;
     } tiles[] = {
-        {"inside.las", tile(1000, 1000, 1500), 0},    // 15 m to 17 m: 5 to 7 m above
-        {"beyond.las", tile(8000, 8000, 1500), 0},    // reaches 20 m past the north-east corner
-        {"ground.las", tile(3000, 3000, 900), 1},     // 9 m to 11 m: none 2 to 30 m above
+        {"inside.las", tile(1000, 1000, 1500), 0},  // 15 m to 17 m: 5 to 7 m above
+        {"beyond.las", tile(8000, 8000, 1500), 0},  // reaches 20 m past the north-east corner
+        {"ground.las", tile(3000, 3000, 900), 1},   // 9 m to 11 m: none 2 to 30 m above
     };
     for (const auto &t : tiles)
         writeFile(dir / "tiles/" + t.name, buildLas(layout, t.points));
@@ -75,7 +75,8 @@ TEST(BatchRecipe, ReadmeXargsLineCutsEveryTile)
         SCOPED_TRACE(t.name);
         const std::string out = dir / ("out/" + std::string(t.name));
         // The same tile run on its own gives the same console and output.
-        const RunResult alone = runMorvane({"dem.flt", "tiles/" + std::string(t.name), "alone.las", "2", "30"}, dir.path());
+        const RunResult alone = runMorvane({"dem.flt", "tiles/" + std::string(t.name), "alone.las", "2", "30"},
+                                           dir.path());
         EXPECT_EQ(alone.status, t.status);
         std::string log = readFile(out + ".log");
         std::string expected = alone.out;

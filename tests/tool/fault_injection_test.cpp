@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,8 +44,8 @@ void capChildMemory()
 {
 #if defined(__SANITIZE_ADDRESS__)
     const char *old = std::getenv("ASAN_OPTIONS");
-    const std::string options = std::string(old != nullptr ? old : "") + ":hard_rss_limit_mb=" +
-                                std::to_string(kMemoryCap >> 20);
+    const std::string options = std::string(old != nullptr ? old : "") +
+                                ":hard_rss_limit_mb=" + std::to_string(kMemoryCap >> 20);
     ::setenv("ASAN_OPTIONS", options.c_str(), 1);
 #else
     const rlimit limit{kMemoryCap, kMemoryCap};
@@ -119,13 +119,15 @@ std::vector<Point> basePoints()
     return points;
 }
 
-std::string baseLas(const LasSpec &layout = LasSpec{}) { return buildLas(layout, basePoints()); }
+std::string baseLas(const LasSpec &layout = LasSpec{})
+{
+    return buildLas(layout, basePoints());
+}
 
 struct Case {
     using Setup = std::function<void(const TempDir &, std::vector<std::string> &)>;
     Case(std::string n, Setup s, std::string m, bool untouched = false, void (*limits)() = capChildMemory)
-        : name(std::move(n)), setup(std::move(s)), message(std::move(m)), outputUntouched(untouched),
-          beforeExec(limits)
+        : name(std::move(n)), setup(std::move(s)), message(std::move(m)), outputUntouched(untouched), beforeExec(limits)
     {
     }
 
@@ -139,7 +141,10 @@ struct Case {
     void (*beforeExec)();  // the child's limits
 };
 
-void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const Case &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 std::string sparseFile(const TempDir &dir, const std::string &name, const std::string &head, uint64_t size)
 {
@@ -203,11 +208,10 @@ const std::vector<Case> &failureCases()
                          std::filesystem::create_symlink("/dev/full", d / "out.las");
                      },
                      "Output file out.las is not a regular file", true});
-        c.push_back({"OutputPathIsDirectory",
-                     [](const TempDir &d, std::vector<std::string> &) {
-                         std::filesystem::create_directory(d / "out.las");
-                     },
-                     "Output file out.las is not a regular file", true});
+        c.push_back(
+            {"OutputPathIsDirectory",
+             [](const TempDir &d, std::vector<std::string> &) { std::filesystem::create_directory(d / "out.las"); },
+             "Output file out.las is not a regular file", true});
         c.push_back({"OutputIsFifo",
                      [](const TempDir &d, std::vector<std::string> &) {
                          if (::mkfifo((d / "out.las").c_str(), 0644) != 0)
@@ -236,8 +240,8 @@ const std::vector<Case> &failureCases()
                      "in.las is not a valid .las file", true});
         c.push_back({"InputTruncatedInsideHeader", truncatedInput(180, LasSpec{}),
                      "File in.las is too short to hold a LAS header", true});
-        c.push_back({"InputTruncatedInsideVlrs", truncatedInput(227 + 70, withVlr),
-                     "File in.las ends before its point data"});
+        c.push_back(
+            {"InputTruncatedInsideVlrs", truncatedInput(227 + 70, withVlr), "File in.las ends before its point data"});
         c.push_back({"InputTruncatedInsideRecord", truncatedInput(whole - 5, LasSpec{}),
                      "File in.las ends after 39 of its 40 point records"});
         c.push_back({"InputIsDirectory",
@@ -253,8 +257,7 @@ const std::vector<Case> &failureCases()
                          a[1] = "pipe.las";
                      },
                      "Input file pipe.las is not a regular file", true});
-        c.push_back({"OutputIsInputByPath",
-                     [](const TempDir &, std::vector<std::string> &a) { a[2] = "in.las"; },
+        c.push_back({"OutputIsInputByPath", [](const TempDir &, std::vector<std::string> &a) { a[2] = "in.las"; },
                      "Same file name (in.las) has been specified twice", true});
         c.push_back({"OutputIsInputByOtherSpelling",
                      [](const TempDir &, std::vector<std::string> &a) { a[2] = "./in.las"; },
@@ -311,7 +314,8 @@ const std::vector<Case> &failureCases()
         // cover them all.
         const int cols = 1 << 16;
         const auto rows = static_cast<int>(physicalMemory() / (4u << 16) + 1024);
-        const std::string tooLarge = " (" + std::to_string(rows) + " rows x 65536 columns) is too large to hold in memory";
+        const std::string tooLarge = " (" + std::to_string(rows) +
+                                     " rows x 65536 columns) is too large to hold in memory";
         c.push_back({"FloatGridLargerThanMemory",
                      [=](const TempDir &d, std::vector<std::string> &a) {
                          writeFile(d / "big.hdr", gridHeader(cols, rows, "100", "200", "1", "-9999"));
@@ -322,21 +326,22 @@ const std::vector<Case> &failureCases()
                      "Raster big.flt" + tooLarge, true});
         // Header bounds around the first points only, and a last point at the
         // grid's far corner: the cells under all of them cannot be held.
-        c.push_back({"StaleBoundsNeedMoreThanMemory",
-                     [=](const TempDir &d, std::vector<std::string> &a) {
-                         writeFile(d / "big.hdr", gridHeader(cols, rows, "100", "200", "1", "-9999"));
-                         sparseFile(d, "big.flt", "", uint64_t{4} * static_cast<uint64_t>(rows) * (1u << 16));
-                         std::vector<Point> points = basePoints();
-                         points.push_back({static_cast<int32_t>((cols - 2) * 100), static_cast<int32_t>((rows - 2) * 100), 0});
-                         std::string las = buildLas(LasSpec{}, points);
-                         for (size_t at = 179; at < 211; at += 16) {  // MaxX, MinX, then MaxY, MinY
-                             putLE<double>(las, at, 230.0);
-                             putLE<double>(las, at + 8, 95.0);
-                         }
-                         writeFile(d / "in.las", las);
-                         a[0] = "big.flt";
-                     },
-                     "The header bounds of in.las (X 95.000 to 230.000, Y 95.000 to 230.000) do not cover its points"});
+        c.push_back(
+            {"StaleBoundsNeedMoreThanMemory",
+             [=](const TempDir &d, std::vector<std::string> &a) {
+                 writeFile(d / "big.hdr", gridHeader(cols, rows, "100", "200", "1", "-9999"));
+                 sparseFile(d, "big.flt", "", uint64_t{4} * static_cast<uint64_t>(rows) * (1u << 16));
+                 std::vector<Point> points = basePoints();
+                 points.push_back({static_cast<int32_t>((cols - 2) * 100), static_cast<int32_t>((rows - 2) * 100), 0});
+                 std::string las = buildLas(LasSpec{}, points);
+                 for (size_t at = 179; at < 211; at += 16) {  // MaxX, MinX, then MaxY, MinY
+                     putLE<double>(las, at, 230.0);
+                     putLE<double>(las, at + 8, 95.0);
+                 }
+                 writeFile(d / "in.las", las);
+                 a[0] = "big.flt";
+             },
+             "The header bounds of in.las (X 95.000 to 230.000, Y 95.000 to 230.000) do not cover its points"});
         c.push_back({"AsciiGridLargerThanMemory",
                      [=](const TempDir &d, std::vector<std::string> &a) {
                          sparseFile(d, "big.asc", gridHeader(cols, rows, "100", "200", "1", "-9999") + "1 2 3\n",
@@ -357,7 +362,8 @@ const std::vector<Case> &failureCases()
                      "Raster narrow.flt" + narrow, true});
         c.push_back({"NarrowAsciiGridLargerThanMemory",
                      [](const TempDir &d, std::vector<std::string> &a) {
-                         sparseFile(d, "narrow.asc", gridHeader(4, INT32_MAX, "100", "200", "1", "-9999") + "1\n2\n", uint64_t{INT32_MAX} * 8);
+                         sparseFile(d, "narrow.asc", gridHeader(4, INT32_MAX, "100", "200", "1", "-9999") + "1\n2\n",
+                                    uint64_t{INT32_MAX} * 8);
                          writeLasCoveringEverything(d);
                          a[0] = "narrow.asc";
                      },
@@ -454,7 +460,7 @@ TEST(FaultInjection, FullDeviceAndDirectoryOutputsSurvive)
         EXPECT_EQ(r.status, 255) << r.out;
     }
     EXPECT_EQ(std::filesystem::read_symlink(dir / "full.las"), "/dev/full");
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat("/dev/full", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
     EXPECT_TRUE(std::filesystem::is_directory(dir / "dir.las"));
@@ -506,9 +512,9 @@ TestGrid nanGrid(float east)
 
 std::vector<Point> nanGridPoints()
 {
-    return {{10100, 20100, 1000}, {10500, 20500, 0}, {10900, 20900, -500},  // on the NaN cell
-            {11100, 20100, 1000}, {11900, 20900, 1200},                      // east cell, in the window
-            {11500, 20500, 9000}};                                           // east cell, above it
+    return {{10100, 20100, 1000}, {10500, 20500, 0},    {10900, 20900, -500},  // on the NaN cell
+            {11100, 20100, 1000}, {11900, 20900, 1200},                        // east cell, in the window
+            {11500, 20500, 9000}};                                             // east cell, above it
 }
 
 // Over the base grid: two on valid cells far apart in elevation, one on
@@ -518,7 +524,10 @@ std::vector<Point> extremePoints()
     return {{10500, 20500, -100000000}, {11500, 20500, 100000000}, {11500, 21500, 1000}, {5000, 5000, 1000}};
 }
 
-std::string digits(const char *lead, size_t zeros) { return std::string(lead) + std::string(zeros, '0'); }
+std::string digits(const char *lead, size_t zeros)
+{
+    return std::string(lead) + std::string(zeros, '0');
+}
 
 const std::vector<EdgeCase> &edgeCases()
 {
@@ -528,23 +537,41 @@ const std::vector<EdgeCase> &edgeCases()
         std::vector<EdgeCase> c;
         c.push_back({"AsciiNaNCells", nanGrid(10), asc, nanGridPoints(), "-1", "5", {2, 4, 0, 0}});
         c.push_back({"FloatNaNCells", nanGrid(10), GridForm::FloatClassic, nanGridPoints(), "-1", "5", {2, 4, 0, 0}});
-        c.push_back({"OnlyNaNCellsSelectNothing", nanGrid(nan), asc, nanGridPoints(), "-1000", "1000", {0, 6, 0, 0},
-                     true});
+        c.push_back(
+            {"OnlyNaNCellsSelectNothing", nanGrid(nan), asc, nanGridPoints(), "-1000", "1000", {0, 6, 0, 0}, true});
         // 309 digits: 1e308; 310 digits: 1e309, beyond double, read as infinity.
-        c.push_back({"LimitsPlusMinus1e308", baseGrid(), asc, extremePoints(), digits("-1", 308), digits("1", 308),
+        c.push_back({"LimitsPlusMinus1e308",
+                     baseGrid(),
+                     asc,
+                     extremePoints(),
+                     digits("-1", 308),
+                     digits("1", 308),
                      {2, 0, 1, 1}});
-        c.push_back({"LimitsPlusMinusInfinity", baseGrid(), asc, extremePoints(), digits("-1", 309),
-                     digits("1", 309), {2, 0, 1, 1}});
-        c.push_back({"WindowAbove1e308", baseGrid(), asc, extremePoints(), digits("1", 308), digits("2", 308),
+        c.push_back({"LimitsPlusMinusInfinity",
+                     baseGrid(),
+                     asc,
+                     extremePoints(),
+                     digits("-1", 309),
+                     digits("1", 309),
+                     {2, 0, 1, 1}});
+        c.push_back(
+            {"WindowAbove1e308", baseGrid(), asc, extremePoints(), digits("1", 308), digits("2", 308), {0, 2, 1, 1}});
+        c.push_back({"WindowBelowMinus1e308",
+                     baseGrid(),
+                     asc,
+                     extremePoints(),
+                     digits("-2", 308),
+                     digits("-1", 308) + ".5",
                      {0, 2, 1, 1}});
-        c.push_back({"WindowBelowMinus1e308", baseGrid(), asc, extremePoints(), digits("-2", 308),
-                     digits("-1", 308) + ".5", {0, 2, 1, 1}});
         return c;
     }();
     return cases;
 }
 
-void PrintTo(const EdgeCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const EdgeCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class EdgeRun : public ::testing::TestWithParam<EdgeCase> {};
 

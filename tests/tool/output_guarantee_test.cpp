@@ -31,7 +31,11 @@ const std::string kEarlier = "output of an earlier run";
 // every other one inside the window 0..3 of its cell.
 void writeSurvey(const TempDir &dir, GridForm form, int rows = 2, uint32_t n = 400)
 {
-    const TestGrid grid{.rows = rows, .cols = 2, .minx = 500000, .miny = 4500000, .cell = 10,
+    const TestGrid grid{.rows = rows,
+                        .cols = 2,
+                        .minx = 500000,
+                        .miny = 4500000,
+                        .cell = 10,
                         .south = std::vector<float>(static_cast<size_t>(rows) * 2, 1.0f)};
     grid.write(dir, form, "dem");
     LasSpec layout;
@@ -39,8 +43,8 @@ void writeSurvey(const TempDir &dir, GridForm form, int rows = 2, uint32_t n = 4
     layout.offset[1] = 4500000;
     std::vector<Point> points;
     for (uint32_t i = 0; i < n; ++i)
-        points.push_back({static_cast<int32_t>(i * 37 % 2000), static_cast<int32_t>(i * 53 % 2000),
-                          i % 2 == 0 ? 200 : 900});
+        points.push_back(
+            {static_cast<int32_t>(i * 37 % 2000), static_cast<int32_t>(i * 53 % 2000), i % 2 == 0 ? 200 : 900});
     writeFile(dir / "in.las", buildLas(layout, points));
 }
 
@@ -192,7 +196,7 @@ TEST(OutputGuarantee, LinkedOutputs)
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.las"));
     const std::string result = readFile(dir / "real/target.las");
     EXPECT_EQ(getLE<uint32_t>(result, 107), 200u);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat((dir / "real/target.las").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 

@@ -34,18 +34,17 @@ struct Placed {
 };
 
 const std::vector<Placed> kPoints = {
-    {1005, 2005, 31, 0x09, true},      // SW cell, return 1 of 1
-    {1005, 2005, 35, 0x12, false},     // above the window
-    {1005, 2015, 50, 0x0A, true},      // NW, at the low limit, return 2
-    {1005.5, 2015, 52, 0x13, true},    // at the high limit, return 3
-    {1005, 2015.5, 52.01, 0x0B, false},
-    {1015, 2015, 61, 0x24, true},      // NE, return 4
-    {1015, 2005, 41, 0x2D, true},      // SE, return 5
-    {1015, 2005, 39.99, 0x29, false},  // below the window
-    {995, 2005, 31, 0x09, false},      // west of the grid
-    {1012, 2012, 60.5, 0x00, true},    // return number 0: in no per-return count
-    {1018, 2001, 40, 0x36, true},      // return 6
-    {1001, 2019, 51.5, 0x3F, true},    // return 7
+    {1005, 2005, 31, 0x09, true},                                        // SW cell, return 1 of 1
+    {1005, 2005, 35, 0x12, false},                                       // above the window
+    {1005, 2015, 50, 0x0A, true},                                        // NW, at the low limit, return 2
+    {1005.5, 2015, 52, 0x13, true},                                      // at the high limit, return 3
+    {1005, 2015.5, 52.01, 0x0B, false},   {1015, 2015, 61, 0x24, true},  // NE, return 4
+    {1015, 2005, 41, 0x2D, true},                                        // SE, return 5
+    {1015, 2005, 39.99, 0x29, false},                                    // below the window
+    {995, 2005, 31, 0x09, false},                                        // west of the grid
+    {1012, 2012, 60.5, 0x00, true},                                      // return number 0: in no per-return count
+    {1018, 2001, 40, 0x36, true},                                        // return 6
+    {1001, 2019, 51.5, 0x3F, true},                                      // return 7
     {1003.25, 2008.5, 30.25, 0x09, true},
 };
 
@@ -58,7 +57,10 @@ std::string nameOf(const Layout &l)
     return "v1" + std::to_string(l.minor) + "_format" + std::to_string(l.format);
 }
 
-void PrintTo(const Layout &l, std::ostream *os) { *os << nameOf(l); }
+void PrintTo(const Layout &l, std::ostream *os)
+{
+    *os << nameOf(l);
+}
 
 class OutputOf : public testing::TestWithParam<Layout> {};
 
@@ -102,13 +104,12 @@ TEST_P(OutputOf, ReadsBackWithTheRecordsSelectedAndTheVlrsKept)
     EXPECT_EQ(byteDifference(out, expectedOutput(input, kept)), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllVersionsAndFormats, OutputOf,
-    testing::Values(Layout{0, 0}, Layout{0, 1}, Layout{1, 0}, Layout{1, 1}, Layout{2, 0}, Layout{2, 1},
-                    Layout{2, 2}, Layout{2, 3},
-                    // 1.0 and 1.1 files that declare the 1.2 formats are processed too.
-                    Layout{0, 2}, Layout{0, 3}, Layout{1, 2}, Layout{1, 3}),
-    [](const testing::TestParamInfo<Layout> &i) { return nameOf(i.param); });
+INSTANTIATE_TEST_SUITE_P(AllVersionsAndFormats, OutputOf,
+                         testing::Values(Layout{0, 0}, Layout{0, 1}, Layout{1, 0}, Layout{1, 1}, Layout{2, 0},
+                                         Layout{2, 1}, Layout{2, 2}, Layout{2, 3},
+                                         // 1.0 and 1.1 files that declare the 1.2 formats are processed too.
+                                         Layout{0, 2}, Layout{0, 3}, Layout{1, 2}, Layout{1, 3}),
+                         [](const testing::TestParamInfo<Layout> &i) { return nameOf(i.param); });
 
 TEST(OutputValidity, FromAFloatGridToo)
 {
@@ -120,8 +121,7 @@ TEST(OutputValidity, FromAFloatGridToo)
     s.offset[1] = 2000;
     std::vector<Point> points;
     for (int i = 0; i < 400; ++i)
-        points.push_back(Point{(i * 37) % 2000, (i * 53) % 2000, 3000 + (i * 7) % 5000,
-                               static_cast<uint8_t>(i % 8)});
+        points.push_back(Point{(i * 37) % 2000, (i * 53) % 2000, 3000 + (i * 7) % 5000, static_cast<uint8_t>(i % 8)});
     const std::string input = buildLas(s, points);
     writeFile(dir / "in.las", input);
     const RunResult r = runMorvane({"grid.flt", "in.las", "out.las", "-20", "20"}, dir.path());

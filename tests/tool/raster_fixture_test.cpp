@@ -45,7 +45,10 @@ struct Probe {
     enum { Kept, NotSelected, OnNodata, Outside } expect;
 };
 
-int32_t raw(double v, double scale, double offset) { return static_cast<int32_t>(std::lround((v - offset) / scale)); }
+int32_t raw(double v, double scale, double offset)
+{
+    return static_cast<int32_t>(std::lround((v - offset) / scale));
+}
 
 // Per cell: two points a quarter cell in from opposite corners, lying 1 m
 // above the cell (kept with limits 0.5 .. 1.5), and one 3 m above (not
@@ -66,17 +69,18 @@ std::vector<Probe> probes(const Georef &g, bool nodataDeclared)
                 Probe p;
                 p.point = Point{raw(x, g.xyScale, g.xOffset), raw(y, g.xyScale, g.yOffset), raw(z, 0.001, 0),
                                 static_cast<uint8_t>(1 + out.size() % 3)};
-                p.expect = hole && nodataDeclared ? Probe::OnNodata
-                                                  : (f == 0.5 ? Probe::NotSelected : Probe::Kept);
+                p.expect = hole && nodataDeclared ? Probe::OnNodata : (f == 0.5 ? Probe::NotSelected : Probe::Kept);
                 out.push_back(p);
             }
         }
     }
     // Just west of the grid and just north of it.
     const double x = g.west - g.side / 4, y = g.north - g.side / 2;
-    out.push_back({Point{raw(x, g.xyScale, g.xOffset), raw(y, g.xyScale, g.yOffset), raw(102, 0.001, 0)}, Probe::Outside});
+    out.push_back(
+        {Point{raw(x, g.xyScale, g.xOffset), raw(y, g.xyScale, g.yOffset), raw(102, 0.001, 0)}, Probe::Outside});
     const double x2 = g.west + g.side / 2, y2 = g.north + g.side / 4;
-    out.push_back({Point{raw(x2, g.xyScale, g.xOffset), raw(y2, g.xyScale, g.yOffset), raw(102, 0.001, 0)}, Probe::Outside});
+    out.push_back(
+        {Point{raw(x2, g.xyScale, g.xOffset), raw(y2, g.xyScale, g.yOffset), raw(102, 0.001, 0)}, Probe::Outside});
     return out;
 }
 
@@ -95,7 +99,10 @@ struct Accepted {
     std::string description;  // expected lines from the SW corner on ("" to skip)
 };
 
-void PrintTo(const Accepted &a, std::ostream *os) { *os << a.file; }
+void PrintTo(const Accepted &a, std::ostream *os)
+{
+    *os << a.file;
+}
 
 class AcceptedRaster : public testing::TestWithParam<Accepted> {};
 
@@ -156,12 +163,10 @@ TEST_P(AcceptedRaster, PointsFallInTheCellsTheGridWasMadeWith)
 
 // From the SW corner line to the end of the description, as the loaders
 // print it; the classic forms print exactly what they always printed.
-const std::string kProjectedAsc =
-    "SW corner X           500000.00\nSW corner Y          4100000.00\n"
-    "Cellsize                   2.500000\nNODATA value           -9999.00\n\n";
-const std::string kProjectedFlt =
-    "SW corner X           500000.00\nSW corner Y          4100000.00\n"
-    "Cellsize                   2.500\nNODATA value           -9999.00\n\n";
+const std::string kProjectedAsc = "SW corner X           500000.00\nSW corner Y          4100000.00\n"
+                                  "Cellsize                   2.500000\nNODATA value           -9999.00\n\n";
+const std::string kProjectedFlt = "SW corner X           500000.00\nSW corner Y          4100000.00\n"
+                                  "Cellsize                   2.500\nNODATA value           -9999.00\n\n";
 const std::string kHead = "Rows                       3\nColumns                    4\n";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -169,13 +174,15 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Accepted{"gdal_aaigrid.asc", false, true, "\rASCII Raster file gdal_aaigrid.asc\n" + kHead + kProjectedAsc},
         Accepted{"gdal_aaigrid_no_nodata.asc", false, false, "NODATA value               none\n\n"},
-        Accepted{"gdal_aaigrid_geographic.asc", true, true, "SW corner X               14.50\nSW corner Y               47.25\n"},
+        Accepted{"gdal_aaigrid_geographic.asc", true, true,
+                 "SW corner X               14.50\nSW corner Y               47.25\n"},
         Accepted{"gdal_ehdr.flt", false, true, "\rFloating point raster file gdal_ehdr.flt\n" + kHead + kProjectedFlt},
         Accepted{"gdal_ehdr_no_nodata.flt", false, false, "NODATA value               none\n\n"},
         Accepted{"gdal_ehdr_geographic.flt", true, true, ""},
         Accepted{"gdal_ehdr_fltmax_nodata.flt", false, true,
                  "NODATA value -340282346638528859811704183484516925440.00\n\n"},
-        Accepted{"gridfloat_classic.flt", false, true, "\rFloating point raster file gridfloat_classic.flt\n" + kHead + kProjectedFlt},
+        Accepted{"gridfloat_classic.flt", false, true,
+                 "\rFloating point raster file gridfloat_classic.flt\n" + kHead + kProjectedFlt},
         Accepted{"gridfloat_lsbfirst.flt", false, true, kProjectedFlt},
         Accepted{"gridfloat_msbfirst.flt", false, true, kProjectedFlt},
         Accepted{"asc_center_crlf.asc", false, true, kProjectedAsc},
@@ -193,7 +200,10 @@ struct Refused {
     std::string message;  // the whole line after "Cannot read raster header "
 };
 
-void PrintTo(const Refused &c, std::ostream *os) { *os << c.file; }
+void PrintTo(const Refused &c, std::ostream *os)
+{
+    *os << c.file;
+}
 
 class RefusedRaster : public testing::TestWithParam<Refused> {};
 
@@ -214,17 +224,21 @@ TEST_P(RefusedRaster, RefusedByNameBeforeTheOutputIsTouched)
 
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, RefusedRaster,
-    testing::Values(
-        Refused{"gdal_aaigrid_dxdy.asc", "gdal_aaigrid_dxdy.asc: keywords 'dx' (2.500000000000) and 'dy' "
-                                         "(2.000000000000) differ: only square cells can be used"},
-        Refused{"gdal_ehdr_nonsquare.flt", "gdal_ehdr_nonsquare.hdr: keywords 'XDIM' (2.5) and 'YDIM' (2) differ: "
-                                           "only square cells can be used"},
-        Refused{"gdal_ehdr_int16.flt", "gdal_ehdr_int16.hdr: keyword 'PIXELTYPE' is 'SIGNEDINT': only FLOAT cells can be used"},
-        Refused{"gdal_ehdr_int32.flt", "gdal_ehdr_int32.hdr: keyword 'PIXELTYPE' is 'SIGNEDINT': only FLOAT cells can be used"},
-        Refused{"gdal_ehdr_2bands.flt", "gdal_ehdr_2bands.hdr: keyword 'NBANDS' is 2: only a single-band grid can be used"},
-        Refused{"gdal_ehdr_rotated.flt", "gdal_ehdr_rotated.hdr: keywords 'ULXMAP', 'ULYMAP', 'XDIM' and 'YDIM' are "
-                                         "missing: the header does not place the grid (GDAL leaves them out for a "
-                                         "rotated grid, which cannot be used)"}),
+    testing::Values(Refused{"gdal_aaigrid_dxdy.asc", "gdal_aaigrid_dxdy.asc: keywords 'dx' (2.500000000000) and 'dy' "
+                                                     "(2.000000000000) differ: only square cells can be used"},
+                    Refused{"gdal_ehdr_nonsquare.flt",
+                            "gdal_ehdr_nonsquare.hdr: keywords 'XDIM' (2.5) and 'YDIM' (2) differ: "
+                            "only square cells can be used"},
+                    Refused{"gdal_ehdr_int16.flt",
+                            "gdal_ehdr_int16.hdr: keyword 'PIXELTYPE' is 'SIGNEDINT': only FLOAT cells can be used"},
+                    Refused{"gdal_ehdr_int32.flt",
+                            "gdal_ehdr_int32.hdr: keyword 'PIXELTYPE' is 'SIGNEDINT': only FLOAT cells can be used"},
+                    Refused{"gdal_ehdr_2bands.flt",
+                            "gdal_ehdr_2bands.hdr: keyword 'NBANDS' is 2: only a single-band grid can be used"},
+                    Refused{"gdal_ehdr_rotated.flt",
+                            "gdal_ehdr_rotated.hdr: keywords 'ULXMAP', 'ULYMAP', 'XDIM' and 'YDIM' are "
+                            "missing: the header does not place the grid (GDAL leaves them out for a "
+                            "rotated grid, which cannot be used)"}),
     [](const testing::TestParamInfo<Refused> &i) {
         std::string n = i.param.file;
         for (char &c : n)

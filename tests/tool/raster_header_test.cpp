@@ -49,7 +49,10 @@ struct Accepted {
     bool bigEndian;
 };
 
-void PrintTo(const Accepted &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const Accepted &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class AcceptedHeader : public testing::TestWithParam<Accepted> {};
 
@@ -79,32 +82,48 @@ const std::string kBil = "BYTEORDER I\nLAYOUT BIL\nNROWS 3\nNCOLS 4\nNBANDS 1\nN
 INSTANTIATE_TEST_SUITE_P(
     Forms, AcceptedHeader,
     testing::Values(
-        Accepted{"ClassicAsc", kAsc, kSix + "NODATA_value -9999\n1 2 3 4\n", 4, 3, 500000, 4100000, 2.5, true, -9999, false},
+        Accepted{"ClassicAsc", kAsc, kSix + "NODATA_value -9999\n1 2 3 4\n", 4, 3, 500000, 4100000, 2.5, true, -9999,
+                 false},
         Accepted{"ClassicHdr", kHdr, kSix + "NODATA_value -9999\n", 4, 3, 500000, 4100000, 2.5, true, -9999, false},
-        Accepted{"GridFloatLsbFirst", kHdr, kSix + "NODATA_value -9999\nbyteorder LSBFIRST\n", 4, 3, 500000, 4100000, 2.5, true, -9999, false},
-        Accepted{"GridFloatMsbFirst", kHdr, kSix + "NODATA_value -9999\nbyteorder MSBFIRST\n", 4, 3, 500000, 4100000, 2.5, true, -9999, true},
+        Accepted{"GridFloatLsbFirst", kHdr, kSix + "NODATA_value -9999\nbyteorder LSBFIRST\n", 4, 3, 500000, 4100000,
+                 2.5, true, -9999, false},
+        Accepted{"GridFloatMsbFirst", kHdr, kSix + "NODATA_value -9999\nbyteorder MSBFIRST\n", 4, 3, 500000, 4100000,
+                 2.5, true, -9999, true},
         Accepted{"ByteOrderLetterM", kHdr, kSix + "byteorder m\n", 4, 3, 500000, 4100000, 2.5, false, 0, true},
         Accepted{"NoNodata", kAsc, kSix + "7 8 9\n", 4, 3, 500000, 4100000, 2.5, false, 0, false},
-        Accepted{"FractionalNodata", kAsc, kSix + "NODATA_value -9999.5\n1\n", 4, 3, 500000, 4100000, 2.5, true, -9999.5, false},
-        Accepted{"GdalFloatMaxNodata", kHdr, kBil + "NODATA -3.4028235e+38\n", 4, 3, 500000, 4100000, 2.5, true, -3.4028234663852886e+38, false},
-        Accepted{"AnyOrderAnyCase", kAsc, "CellSize 2.5\nYLLCORNER 4100000\nNoData_Value -1\nXllCorner 500000\nNROWS 3\nnCols 4\n0\n", 4, 3, 500000, 4100000, 2.5, true, -1, false},
-        Accepted{"CentreRegistered", kAsc, "ncols 4\nnrows 3\nxllcenter 500001.25\nyllcenter 4100001.25\ncellsize 2.5\n1\n", 4, 3, 500000, 4100000, 2.5, false, 0, false},
-        Accepted{"SquareDxDy", kAsc, "ncols 4\nnrows 3\nxllcorner 500000\nyllcorner 4100000\ndx 2.5\ndy 2.5\n1\n", 4, 3, 500000, 4100000, 2.5, false, 0, false},
-        Accepted{"CellsizeAgreeingWithDxDy", kAsc, kSix + "dx 2.5\ndy 2.5\n1\n", 4, 3, 500000, 4100000, 2.5, false, 0, false},
+        Accepted{"FractionalNodata", kAsc, kSix + "NODATA_value -9999.5\n1\n", 4, 3, 500000, 4100000, 2.5, true,
+                 -9999.5, false},
+        Accepted{"GdalFloatMaxNodata", kHdr, kBil + "NODATA -3.4028235e+38\n", 4, 3, 500000, 4100000, 2.5, true,
+                 -3.4028234663852886e+38, false},
+        Accepted{"AnyOrderAnyCase", kAsc,
+                 "CellSize 2.5\nYLLCORNER 4100000\nNoData_Value -1\nXllCorner 500000\nNROWS 3\nnCols 4\n0\n", 4, 3,
+                 500000, 4100000, 2.5, true, -1, false},
+        Accepted{"CentreRegistered", kAsc,
+                 "ncols 4\nnrows 3\nxllcenter 500001.25\nyllcenter 4100001.25\ncellsize 2.5\n1\n", 4, 3, 500000,
+                 4100000, 2.5, false, 0, false},
+        Accepted{"SquareDxDy", kAsc, "ncols 4\nnrows 3\nxllcorner 500000\nyllcorner 4100000\ndx 2.5\ndy 2.5\n1\n", 4, 3,
+                 500000, 4100000, 2.5, false, 0, false},
+        Accepted{"CellsizeAgreeingWithDxDy", kAsc, kSix + "dx 2.5\ndy 2.5\n1\n", 4, 3, 500000, 4100000, 2.5, false, 0,
+                 false},
         Accepted{"GdalEhdrFloat", kHdr, kBil + "NODATA -9999\n", 4, 3, 500000, 4100000, 2.5, true, -9999, false},
         Accepted{"GdalEhdrNoNodata", kHdr, kBil, 4, 3, 500000, 4100000, 2.5, false, 0, false},
         // GDAL prints XDIM and YDIM of one geotransform with 15 digits.
-        Accepted{"GdalGeographicDimNoise", kHdr, "NROWS 3\nNCOLS 4\nULXMAP 14.5001388888889\nULYMAP 47.2498611111111\n"
-                 "XDIM 0.000277777777777377\nYDIM 0.000277777777777525\n", 4, 3,
-                 14.5001388888889 - 0.000277777777777377 / 2, 47.2498611111111 - 2.5 * 0.000277777777777525,
+        Accepted{"GdalGeographicDimNoise", kHdr,
+                 "NROWS 3\nNCOLS 4\nULXMAP 14.5001388888889\nULYMAP 47.2498611111111\n"
+                 "XDIM 0.000277777777777377\nYDIM 0.000277777777777525\n",
+                 4, 3, 14.5001388888889 - 0.000277777777777377 / 2, 47.2498611111111 - 2.5 * 0.000277777777777525,
                  (0.000277777777777377 + 0.000277777777777525) / 2, false, 0, false},
         // Without PIXELTYPE, 32 bits in a .flt are floating point.
-        Accepted{"NbitsWithoutPixeltype", kHdr, "nrows 3\nncols 4\nnbits 32\nulxmap 500001.25\nulymap 4100006.25\nxdim 2.5\nydim 2.5\n",
-                 4, 3, 500000, 4100000, 2.5, false, 0, false},
+        Accepted{"NbitsWithoutPixeltype", kHdr,
+                 "nrows 3\nncols 4\nnbits 32\nulxmap 500001.25\nulymap 4100006.25\nxdim 2.5\nydim 2.5\n", 4, 3, 500000,
+                 4100000, 2.5, false, 0, false},
         Accepted{"BsqSingleBand", kHdr, "LAYOUT BSQ\n" + kSix, 4, 3, 500000, 4100000, 2.5, false, 0, false},
         Accepted{"ZeroRotation", kHdr, kSix + "ROTATION 0\n", 4, 3, 500000, 4100000, 2.5, false, 0, false},
-        Accepted{"CrlfAndTabs", kAsc, "ncols\t4\r\nnrows\t3\r\nxllcorner\t-120.5\r\nyllcorner\t-33.25\r\ncellsize\t0.5\r\n1\r\n", 4, 3, -120.5, -33.25, 0.5, false, 0, false},
-        Accepted{"PlusSigns", kHdr, "ncols +4\nnrows +3\nxllcorner +1\nyllcorner +2\ncellsize +0.5\nnodata_value +7\n", 4, 3, 1, 2, 0.5, true, 7, false}),
+        Accepted{"CrlfAndTabs", kAsc,
+                 "ncols\t4\r\nnrows\t3\r\nxllcorner\t-120.5\r\nyllcorner\t-33.25\r\ncellsize\t0.5\r\n1\r\n", 4, 3,
+                 -120.5, -33.25, 0.5, false, 0, false},
+        Accepted{"PlusSigns", kHdr, "ncols +4\nnrows +3\nxllcorner +1\nyllcorner +2\ncellsize +0.5\nnodata_value +7\n",
+                 4, 3, 1, 2, 0.5, true, 7, false}),
     [](const testing::TestParamInfo<Accepted> &i) { return std::string(i.param.name); });
 
 TEST(AsciiGridHeader, EndsAtTheFirstCellValue)
@@ -158,7 +177,10 @@ struct Refused {
     std::vector<std::string> saying;  // each must appear in the message
 };
 
-void PrintTo(const Refused &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const Refused &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class RefusedHeader : public testing::TestWithParam<Refused> {};
 
@@ -177,17 +199,36 @@ const std::string kCount = "ncols 4\nnrows 3\n";
 INSTANTIATE_TEST_SUITE_P(
     Forms, RefusedHeader,
     testing::Values(
-        Refused{"UnknownKeywordAsc", kAsc, "ncols 4\nnrows 3\ncolour red\nxllcorner 1\nyllcorner 1\ncellsize 1\n1\n", {"unknown keyword 'colour'"}},
+        Refused{"UnknownKeywordAsc",
+                kAsc,
+                "ncols 4\nnrows 3\ncolour red\nxllcorner 1\nyllcorner 1\ncellsize 1\n1\n",
+                {"unknown keyword 'colour'"}},
         Refused{"UnknownKeywordHdr", kHdr, kSix + "UNITS METERS\n", {"unknown keyword 'UNITS'"}},
-        Refused{"MisspeltCentreKeyword", kAsc, "ncols 4\nnrows 3\nxllcentre 1\nyllcenter 1\ncellsize 1\n1\n", {"'xllcentre'"}},
-        Refused{"NumberWhereKeywordExpectedHdr", kHdr, kSix + "NODATA_value -9999 -8888\n", {"'-8888'", "'NODATA_value'"}},
+        Refused{"MisspeltCentreKeyword",
+                kAsc,
+                "ncols 4\nnrows 3\nxllcentre 1\nyllcenter 1\ncellsize 1\n1\n",
+                {"'xllcentre'"}},
+        Refused{
+            "NumberWhereKeywordExpectedHdr", kHdr, kSix + "NODATA_value -9999 -8888\n", {"'-8888'", "'NODATA_value'"}},
         Refused{"KeywordWithoutValue", kHdr, "ncols\nnrows 3\n" + kPlace + "cellsize 1\n", {"'ncols' has no value"}},
         Refused{"ValueMissingAtEnd", kHdr, kSix + "NODATA_value\n", {"'NODATA_value' has no value"}},
-        Refused{"NonNumericCount", kHdr, "ncols four\nnrows 3\n" + kPlace + "cellsize 1\n", {"cannot read the value 'four' of keyword 'ncols'"}},
+        Refused{"NonNumericCount",
+                kHdr,
+                "ncols four\nnrows 3\n" + kPlace + "cellsize 1\n",
+                {"cannot read the value 'four' of keyword 'ncols'"}},
         Refused{"FractionalCount", kHdr, "ncols 4.5\nnrows 3\n" + kPlace + "cellsize 1\n", {"'ncols'", "'4.5'"}},
-        Refused{"ZeroRows", kHdr, "ncols 4\nnrows 0\n" + kPlace + "cellsize 1\n", {"'nrows' must be a positive 32-bit count"}},
-        Refused{"HugeColumns", kHdr, "ncols 2147483648\nnrows 1\n" + kPlace + "cellsize 1\n", {"'ncols' must be a positive 32-bit count"}},
-        Refused{"NonNumericCorner", kAsc, "ncols 4\nnrows 3\nxllcorner east\nyllcorner 0\ncellsize 1\n1\n", {"'xllcorner'", "'east'"}},
+        Refused{"ZeroRows",
+                kHdr,
+                "ncols 4\nnrows 0\n" + kPlace + "cellsize 1\n",
+                {"'nrows' must be a positive 32-bit count"}},
+        Refused{"HugeColumns",
+                kHdr,
+                "ncols 2147483648\nnrows 1\n" + kPlace + "cellsize 1\n",
+                {"'ncols' must be a positive 32-bit count"}},
+        Refused{"NonNumericCorner",
+                kAsc,
+                "ncols 4\nnrows 3\nxllcorner east\nyllcorner 0\ncellsize 1\n1\n",
+                {"'xllcorner'", "'east'"}},
         Refused{"NonNumericNodata", kHdr, kSix + "NODATA_value none\n", {"'NODATA_value'", "'none'"}},
         Refused{"TwoBands", kHdr, kBil + "NBANDS 2\n", {"'NBANDS'"}},
         Refused{"SixteenBits", kHdr, "NBITS 16\n" + kSix, {"'NBITS'", "16"}},
@@ -199,21 +240,34 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"SkippedHeaderBytes", kHdr, "SKIPBYTES 8\n" + kSix, {"'SKIPBYTES'"}},
         Refused{"GapBetweenBands", kHdr, "BANDGAPBYTES 4\n" + kSix, {"'BANDGAPBYTES'"}},
         Refused{"UnknownByteOrder", kHdr, kSix + "byteorder VMS_FLOAT\n", {"'byteorder'", "VMS_FLOAT"}},
-        Refused{"NonSquareXdimYdim", kHdr, "NROWS 3\nNCOLS 4\nULXMAP 1\nULYMAP 1\nXDIM 2.5\nYDIM 2\n", {"'XDIM'", "'YDIM'", "square"}},
+        Refused{"NonSquareXdimYdim",
+                kHdr,
+                "NROWS 3\nNCOLS 4\nULXMAP 1\nULYMAP 1\nXDIM 2.5\nYDIM 2\n",
+                {"'XDIM'", "'YDIM'", "square"}},
         Refused{"NonSquareDxDy", kAsc, kCount + kPlace + "dx 2.5\ndy 2.0\n1\n", {"'dx'", "'dy'", "square"}},
         // One part in ten thousand over 4 cells stays; over a 10000-row grid it drifts a cell.
-        Refused{"SlightlyNonSquareLargeGrid", kHdr, "ncols 10000\nnrows 10000\n" + kPlace + "dx 1.0001\ndy 1\n", {"'dx'", "'dy'"}},
+        Refused{"SlightlyNonSquareLargeGrid",
+                kHdr,
+                "ncols 10000\nnrows 10000\n" + kPlace + "dx 1.0001\ndy 1\n",
+                {"'dx'", "'dy'"}},
         Refused{"DxWithoutDy", kAsc, kCount + kPlace + "dx 2.5\n1\n", {"'dx'", "'dy'"}},
         Refused{"YdimWithoutXdim", kHdr, kCount + "ULXMAP 1\nULYMAP 1\nYDIM 2\n", {"'YDIM'", "'XDIM'"}},
-        Refused{"CellsizeDisagreesWithDx", kAsc, kCount + kPlace + "cellsize 2\ndx 2.5\ndy 2.5\n1\n", {"'cellsize'", "'dx'"}},
+        Refused{"CellsizeDisagreesWithDx",
+                kAsc,
+                kCount + kPlace + "cellsize 2\ndx 2.5\ndy 2.5\n1\n",
+                {"'cellsize'", "'dx'"}},
         Refused{"SouthUpYdim", kHdr, kCount + "ULXMAP 1\nULYMAP 1\nXDIM 2.5\nYDIM -2.5\n", {"'YDIM'", "positive"}},
         Refused{"CellsizeBeyondDoublePrecision", kHdr, kCount + kPlace + "cellsize 1e309\n", {"'cellsize'"}},
         Refused{"InfiniteCorner", kHdr, kCount + "xllcorner inf\nyllcorner 0\ncellsize 1\n", {"'xllcorner'"}},
-        Refused{"RotatedByGdal", kHdr, "BYTEORDER I\nLAYOUT BIL\nNROWS 3\nNCOLS 4\nNBANDS 1\nNBITS 32\nBANDROWBYTES 16\n"
-                "TOTALROWBYTES 16\nPIXELTYPE FLOAT\nNODATA -9999\n", {"'ULXMAP'", "rotated"}},
+        Refused{"RotatedByGdal",
+                kHdr,
+                "BYTEORDER I\nLAYOUT BIL\nNROWS 3\nNCOLS 4\nNBANDS 1\nNBITS 32\nBANDROWBYTES 16\n"
+                "TOTALROWBYTES 16\nPIXELTYPE FLOAT\nNODATA -9999\n",
+                {"'ULXMAP'", "rotated"}},
         Refused{"RotationKeyword", kHdr, kSix + "ROTATION 30\n", {"'ROTATION'", "rotated"}},
         Refused{"RepeatedKeyword", kHdr, kSix + "ncols 5\n", {"'ncols' is given twice"}},
-        Refused{"TwoNodataSpellings", kHdr, kSix + "NODATA_value -9999\nNODATA -9999\n", {"'NODATA_value'", "'NODATA'"}},
+        Refused{
+            "TwoNodataSpellings", kHdr, kSix + "NODATA_value -9999\nNODATA -9999\n", {"'NODATA_value'", "'NODATA'"}},
         Refused{"CornerAndCentre", kAsc, kSix + "xllcenter 1\n1\n", {"'xllcorner'", "'xllcenter'"}},
         Refused{"CornerAndUpperLeft", kHdr, kSix + "ULYMAP 4100006.25\n", {"'yllcorner'", "'ULYMAP'"}},
         Refused{"MissingColumns", kHdr, "nrows 3\n" + kPlace + "cellsize 1\n", {"'ncols' is missing"}},

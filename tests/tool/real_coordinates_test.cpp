@@ -3,9 +3,9 @@
 // cannot hold, through every raster form. Every point's cell is found
 // independently, floor((x - x0) / cell) in double, and its elevation put on
 // that cell's value: a point that lands in any other cell is not selected.
+#include "LiDAR.h"
 #include "console_text.h"
 #include "grid_builder.h"
-#include "LiDAR.h"
 #include "las_builder.h"
 #include "reference.h"
 #include "stdout_capture.h"
@@ -42,11 +42,15 @@ double cornerAsWritten(double corner, double cell, GridForm form, bool isY, int 
 {
     if (form != GridForm::FloatEhdr)
         return std::strtod(TestGrid::number(corner).c_str(), nullptr);
-    const double centre = std::strtod(TestGrid::number(isY ? corner + rows * cell - cell / 2 : corner + cell / 2).c_str(), nullptr);
+    const double centre = std::strtod(
+        TestGrid::number(isY ? corner + rows * cell - cell / 2 : corner + cell / 2).c_str(), nullptr);
     return isY ? centre + cell / 2 - rows * cell : centre - cell / 2;
 }
 
-int32_t raw(double v, double scale, double offset) { return static_cast<int32_t>(std::llround((v - offset) / scale)); }
+int32_t raw(double v, double scale, double offset)
+{
+    return static_cast<int32_t>(std::llround((v - offset) / scale));
+}
 
 TEST(RealCoordinates, EveryPointLandsInItsOwnCellInEveryRasterForm)
 {
@@ -77,8 +81,10 @@ TEST(RealCoordinates, EveryPointLandsInItsOwnCellInEveryRasterForm)
             for (int r = 0; r < kSide; ++r) {
                 for (int c = 0; c < kSide; ++c) {
                     const double west = g.x0 + c * g.cell, south = g.y0 + r * g.cell;
-                    for (const auto &[x, y] : {std::pair{raw(west + g.cell / 2, g.xyScale, g.xOffset), raw(south + g.cell / 2, g.xyScale, g.yOffset)},
-                                               std::pair{raw(west, g.xyScale, g.xOffset) + 2, raw(south, g.xyScale, g.yOffset) + 2}}) {
+                    for (const auto &[x, y] :
+                         {std::pair{raw(west + g.cell / 2, g.xyScale, g.xOffset),
+                                    raw(south + g.cell / 2, g.xyScale, g.yOffset)},
+                          std::pair{raw(west, g.xyScale, g.xOffset) + 2, raw(south, g.xyScale, g.yOffset) + 2}}) {
                         const double col = std::floor((x * g.xyScale + g.xOffset - x0) / g.cell);
                         const double row = std::floor((y * g.xyScale + g.yOffset - y0) / g.cell);
                         ASSERT_TRUE(row >= 0 && row < kSide && col >= 0 && col < kSide);
@@ -127,7 +133,12 @@ TEST(RealCoordinates, NanNodataInEveryRasterForm)
     for (const auto &c : cases) {
         for (const GridForm form : {GridForm::Ascii, GridForm::FloatClassic, GridForm::FloatEhdr}) {
             SCOPED_TRACE(std::string("NODATA '") + c.nodata + "', " + gridFormName(form));
-            const TestGrid grid{.rows = 1, .cols = 2, .minx = 500000, .miny = 4500000, .cell = 10, .nodata = c.nodata,
+            const TestGrid grid{.rows = 1,
+                                .cols = 2,
+                                .minx = 500000,
+                                .miny = 4500000,
+                                .cell = 10,
+                                .nodata = c.nodata,
                                 .south = {std::numeric_limits<float>::quiet_NaN(), 5.0f}};
             LasSpec layout;
             layout.offset[0] = 500000;

@@ -72,8 +72,7 @@ int32_t rawCoordinate(std::mt19937 &rng, const Case &c, double corner, int32_t c
     }
 }
 
-std::vector<uint8_t> makeRecords(std::mt19937 &rng, const Case &c, size_t count, size_t len, int32_t rows,
-                                 int32_t cols)
+std::vector<uint8_t> makeRecords(std::mt19937 &rng, const Case &c, size_t count, size_t len, int32_t rows, int32_t cols)
 {
     std::vector<uint8_t> records(count * len);
     std::uniform_int_distribution<int> byte(0, 255);
@@ -141,10 +140,10 @@ TEST(RecordSelection, VectorKernelMatchesThePortableOne)
                     const std::vector<uint8_t> records = makeRecords(rng, c, count, len, rows, cols);
                     std::vector<uint8_t> portable = records, vector = records;
                     Tally portableTally, vectorTally;
-                    const Selection p =
-                        selectRecordsPortable(portable.data(), portable.data(), count, len, context, portableTally);
-                    const Selection v =
-                        selectRecordsVector(vector.data(), vector.data(), count, len, context, vectorTally);
+                    const Selection p = selectRecordsPortable(portable.data(), portable.data(), count, len, context,
+                                                              portableTally);
+                    const Selection v = selectRecordsVector(vector.data(), vector.data(), count, len, context,
+                                                            vectorTally);
                     ASSERT_EQ(v.classified, p.classified);
                     ASSERT_EQ(v.keptEnd - vector.data(), p.keptEnd - portable.data());
                     ASSERT_EQ(vectorTally.outside, portableTally.outside);

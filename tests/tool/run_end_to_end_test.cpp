@@ -62,7 +62,7 @@ void threeByTwo(Scenario &s)
     s.layout.offset[0] = 100.0;
     s.layout.offset[1] = 200.0;
     s.layout.vlrBytes = buildVlr("LASF_Projection", 34735, std::string(24, '\x11')) +
-                      buildVlr("LASF_Projection", 34737, "WGS 84 / UTM zone 33N|");
+                        buildVlr("LASF_Projection", 34737, "WGS 84 / UTM zone 33N|");
     s.layout.numberOfVlrs = 2;
 }
 
@@ -75,17 +75,17 @@ TEST(EndToEnd, SelectsAgainstTheCellUnderEachPointWithExactConsoleAndBytes)
         s.form = form;
         // Raw X/Y in hundredths from the south-west corner (100, 200); z in hundredths.
         s.points = {
-            {1, 1, 500 + 100, 1},      // just north-east of the corner: cell 5, z = 6 → selected
-            {1, 1, 500 + 301, 2},      // same cell, z = 8.01: just above the window
-            {1500, 1500, 300 + 200, 1},// cell 4 (row 1, col 1), z = 5: low edge, selected
-            {1500, 1500, 300 + 400, 3},// z = 7 = v + 3: high edge, selected
-            {0, 0, 600, 7},            // exactly on the corner: inside, cell 5, z = 6 → selected
-            {-1, 500, 600, 1},         // west of the grid
-            {500, -1, 600, 1},         // south of the grid
-            {2000, 500, 600, 1},       // on the east edge: outside
-            {500, 3000, 600, 1},       // on the north edge: outside
-            {1999, 2999, 200 + 150, 2},// north-east cell (value 2), z = 3.5 → selected
-            {1000, 2000, 50, 1},       // row 2 col 1 (value 2), z = 0.5 → not selected
+            {1, 1, 500 + 100, 1},        // just north-east of the corner: cell 5, z = 6 → selected
+            {1, 1, 500 + 301, 2},        // same cell, z = 8.01: just above the window
+            {1500, 1500, 300 + 200, 1},  // cell 4 (row 1, col 1), z = 5: low edge, selected
+            {1500, 1500, 300 + 400, 3},  // z = 7 = v + 3: high edge, selected
+            {0, 0, 600, 7},              // exactly on the corner: inside, cell 5, z = 6 → selected
+            {-1, 500, 600, 1},           // west of the grid
+            {500, -1, 600, 1},           // south of the grid
+            {2000, 500, 600, 1},         // on the east edge: outside
+            {500, 3000, 600, 1},         // on the north edge: outside
+            {1999, 2999, 200 + 150, 2},  // north-east cell (value 2), z = 3.5 → selected
+            {1000, 2000, 50, 1},         // row 2 col 1 (value 2), z = 0.5 → not selected
         };
         const Selection ref = s.check(form == GridForm::Ascii ? "selects_asc" : "selects_flt", "1", "3");
         EXPECT_EQ(ref.tally, (PrintedTally{5, 2, 0, 4}));
@@ -98,12 +98,12 @@ TEST(EndToEnd, NodataCellsAndNegativeLimits)
     threeByTwo(s);
     s.grid.south = {-9999, 10, 20, -9999, 30, 40};
     s.points = {
-        {100, 100, 1000, 1},    // NODATA cell, z equals v + low of a real cell: still NODATA
-        {1500, 100, 850, 1},    // cell 10, z = 8.5 = v - 1.5 → selected (low -2, high 1.5)
-        {1500, 100, 1150, 1},   // z = 11.5 = v + 1.5 → selected (inclusive)
-        {1500, 100, 1151, 1},   // just above
-        {100, 1500, 1990, 2},   // cell 20, z = 19.9 → selected
-        {1500, 1500, 0, 1},     // NODATA
+        {100, 100, 1000, 1},   // NODATA cell, z equals v + low of a real cell: still NODATA
+        {1500, 100, 850, 1},   // cell 10, z = 8.5 = v - 1.5 → selected (low -2, high 1.5)
+        {1500, 100, 1150, 1},  // z = 11.5 = v + 1.5 → selected (inclusive)
+        {1500, 100, 1151, 1},  // just above
+        {100, 1500, 1990, 2},  // cell 20, z = 19.9 → selected
+        {1500, 1500, 0, 1},    // NODATA
     };
     EXPECT_EQ(s.check("nodata_negative_limits", "-2", "1.5").tally, (PrintedTally{3, 1, 2, 0}));
 }
@@ -200,7 +200,7 @@ TEST(EndToEnd, OutputNotNamedLasIsRefusedBeforeAnythingIsWritten)
 TEST(EndToEnd, CommandLineRefusals)
 {
     Scenario s;
-        threeByTwo(s);
+    threeByTwo(s);
     s.points = {{1, 1, 600, 1}};
     s.grid.write(s.dir, s.form);
     writeFile(s.dir / "in.las", buildLas(s.layout, s.points));

@@ -53,29 +53,54 @@ TEST(RunSafety, RefusesBeforeCreatingTheOutput)
     shortRecords.recordLength = 12;
     const std::string banner = bannerText();
     const Refusal cases[] = {
-        {"offset inside the header", kGrid, lowOffset, {{1, 1, 300}},
+        {"offset inside the header",
+         kGrid,
+         lowOffset,
+         {{1, 1, 300}},
          preamble() + "\nOffsetToData of in.las (100) lies inside the 227-byte header\n"},
-        {"record length below 20", kGrid, shortRecords, {{1, 1, 300}},
+        {"record length below 20",
+         kGrid,
+         shortRecords,
+         {{1, 1, 300}},
          preamble() + "\nPoint record length of in.las (12 bytes) is shorter than a LAS point record\n"},
-        {"no rows", gridHeader(2, 0, "1", "2", "1", "-9999"), baseSpec(), {},
+        {"no rows",
+         gridHeader(2, 0, "1", "2", "1", "-9999"),
+         baseSpec(),
+         {},
          banner + "\nCannot read raster header dem.asc: keyword 'nrows' must be a positive 32-bit count\n"},
-        {"negative columns", gridHeader(-2, 3, "1", "2", "1", "0"), baseSpec(),
-         {}, banner + "\nCannot read raster header dem.asc: keyword 'ncols' must be a positive 32-bit count\n"},
-        {"unreadable count", "ncols two\nnrows 3\nxllcorner 1\nyllcorner 2\ncellsize 1\nNODATA_value 0\n",
-         baseSpec(), {}, banner + "\nCannot read raster header dem.asc: cannot read the value 'two' of keyword 'ncols'\n"},
-        {"missing cell size", "ncols 2\nnrows 3\nxllcorner 1\nyllcorner 2\n1 2 3 4 5 6\n", baseSpec(), {},
+        {"negative columns",
+         gridHeader(-2, 3, "1", "2", "1", "0"),
+         baseSpec(),
+         {},
+         banner + "\nCannot read raster header dem.asc: keyword 'ncols' must be a positive 32-bit count\n"},
+        {"unreadable count",
+         "ncols two\nnrows 3\nxllcorner 1\nyllcorner 2\ncellsize 1\nNODATA_value 0\n",
+         baseSpec(),
+         {},
+         banner + "\nCannot read raster header dem.asc: cannot read the value 'two' of keyword 'ncols'\n"},
+        {"missing cell size",
+         "ncols 2\nnrows 3\nxllcorner 1\nyllcorner 2\n1 2 3 4 5 6\n",
+         baseSpec(),
+         {},
          banner + "\nCannot read raster header dem.asc: keyword 'cellsize' is missing\n"},
-        {"too few values", gridHeader(2, 3, "100", "200", "10", "-9999") + "1 2\n3 4\n5",
-         baseSpec(), {},
+        {"too few values",
+         gridHeader(2, 3, "100", "200", "10", "-9999") + "1 2\n3 4\n5",
+         baseSpec(),
+         {},
          banner + rasterDescription(RasterKind::Ascii, "dem.asc", 3, 2, 100, 200, 10, -9999) +
-             "\r... Reading raster ..." + std::string(56, ' ') + "\nRaster file dem.asc ends before its 3 x 2 values\n"},
-        {"a value that is no number", asciiGrid(2, 3, "100", "200", "10", "-9999", {"1", "2", "3", "x4", "5", "6"}),
-         baseSpec(), {},
+             "\r... Reading raster ..." + std::string(56, ' ') +
+             "\nRaster file dem.asc ends before its 3 x 2 values\n"},
+        {"a value that is no number",
+         asciiGrid(2, 3, "100", "200", "10", "-9999", {"1", "2", "3", "x4", "5", "6"}),
+         baseSpec(),
+         {},
          banner + rasterDescription(RasterKind::Ascii, "dem.asc", 3, 2, 100, 200, 10, -9999) +
              "\r... Reading raster ..." + std::string(56, ' ') +
              "\nRaster file dem.asc: value 2 of row 2 is not a number: 'x4'\n"},
-        {"far more rows than the file holds", gridHeader(100000, 100000, "1", "2", "1", "0") + "1 2\n",
-         baseSpec(), {},
+        {"far more rows than the file holds",
+         gridHeader(100000, 100000, "1", "2", "1", "0") + "1 2\n",
+         baseSpec(),
+         {},
          banner + rasterDescription(RasterKind::Ascii, "dem.asc", 100000, 100000, 1, 2, 1, 0) +
              "\nRaster file dem.asc holds fewer than 100000 x 100000 values\n"},
     };
@@ -98,9 +123,8 @@ TEST(RunSafety, FractionalNodataIsReadWhole)
     // A NODATA value written with an exponent, as raster tools write the
     // float minimum: the whole token is the marker, the first cell is 1.
     TempDir dir;
-    writeFile(dir / "dem.asc",
-              asciiGrid(2, 3, "100", "200", "10", "-3.4028234663852886e+38",
-                        {"1", "-3.4028234663852886e+38", "3", "4", "5", "6"}));
+    writeFile(dir / "dem.asc", asciiGrid(2, 3, "100", "200", "10", "-3.4028234663852886e+38",
+                                         {"1", "-3.4028234663852886e+38", "3", "4", "5", "6"}));
     LasSpec layout = baseSpec();
     const std::vector<Point> points = {{1, 2001, 200, 1}, {1001, 2001, 200, 1}, {1, 1, 600, 1}};
     writeFile(dir / "in.las", buildLas(layout, points));

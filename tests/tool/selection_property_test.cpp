@@ -87,7 +87,8 @@ public:
         s.layout.offset[0] += baseX;
         s.layout.offset[1] += baseY;
         if (chance(0.2)) {
-            s.layout.vlrBytes = buildVlr("random", static_cast<uint16_t>(integer(0, 65535)), std::string(static_cast<size_t>(integer(0, 40)), 'p'));
+            s.layout.vlrBytes = buildVlr("random", static_cast<uint16_t>(integer(0, 65535)),
+                                         std::string(static_cast<size_t>(integer(0, 40)), 'p'));
             s.layout.numberOfVlrs = 1;
         }
 
@@ -133,10 +134,10 @@ private:
     double cellCoordinate(int cells)
     {
         switch (integer(0, 5)) {
-        case 0: return integer(0, cells);                        // on an edge, the far one included
-        case 1: return integer(-2, -1) + real(0, 1);             // west / south of the grid
-        case 2: return cells + real(0, 2);                       // east / north of it
-        default: return integer(0, cells - 1) + real(0, 1);      // inside a cell
+        case 0: return integer(0, cells);                    // on an edge, the far one included
+        case 1: return integer(-2, -1) + real(0, 1);         // west / south of the grid
+        case 2: return cells + real(0, 2);                   // east / north of it
+        default: return integer(0, cells - 1) + real(0, 1);  // inside a cell
         }
     }
 
@@ -273,8 +274,8 @@ TEST(SelectionProperty, InProcessRunMatchesReference)
             argv.push_back(a.data());
         argv.push_back(nullptr);
         int status = 0;
-        const std::string console =
-            capture_stdout([&] { status = morvaneMain(static_cast<int>(args.size()), argv.data()); });
+        const std::string console = capture_stdout(
+            [&] { status = morvaneMain(static_cast<int>(args.size()), argv.data()); });
         checkRun(s, input, f, status, console);
         std::remove(f.out.c_str());
         if (HasFailure())

@@ -133,12 +133,9 @@ TEST(WindowedRaster, TilesAtCornersAndEdges)
         double box[4];
         PrintedTally expected;
     } cases[] = {
-        {"south-west corner", {0, 0, 1, 1}, {4, 0, 0, 0}},
-        {"north-east corner", {7, 5, 8, 6}, {4, 0, 0, 0}},
-        {"across the west edge", {-1, 2, 1, 3}, {2, 0, 0, 2}},
-        {"across the north edge", {3, 5, 4, 7}, {2, 0, 0, 2}},
-        {"wholly east", {9, 2, 10, 3}, {0, 0, 0, 4}},
-        {"wholly south-west", {-3, -3, -2, -2}, {0, 0, 0, 4}},
+        {"south-west corner", {0, 0, 1, 1}, {4, 0, 0, 0}},     {"north-east corner", {7, 5, 8, 6}, {4, 0, 0, 0}},
+        {"across the west edge", {-1, 2, 1, 3}, {2, 0, 0, 2}}, {"across the north edge", {3, 5, 4, 7}, {2, 0, 0, 2}},
+        {"wholly east", {9, 2, 10, 3}, {0, 0, 0, 4}},          {"wholly south-west", {-3, -3, -2, -2}, {0, 0, 0, 4}},
     };
     for (const GridForm form : {GridForm::Ascii, GridForm::FloatClassic}) {
         for (const auto &c : cases) {
