@@ -22,6 +22,7 @@ set(MORVANE_TOOL_SOURCES
   ${MORVANE_ROOT}/tool/ascii_grid.cpp
   ${MORVANE_ROOT}/tool/command_line.cpp
   ${MORVANE_ROOT}/tool/float_grid.cpp
+  ${MORVANE_ROOT}/tool/header_entries.cpp
   ${MORVANE_ROOT}/tool/header_keywords.cpp
   ${MORVANE_ROOT}/tool/numeric_text.cpp
   ${MORVANE_ROOT}/tool/output_file.cpp
