@@ -6,6 +6,7 @@
 // records after OffsetToData.
 #include "LiDAR.h"
 #include "fuzz_support.h"
+#include "record_size.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,19 +14,12 @@
 
 namespace {
 
+// A type 0 file (1.0 or 1.1 declaring format 2 or 3) has records of the
+// length its header declares.
 size_t recordSize(int16_t lasType, uint16_t headerLength)
 {
-    switch (lasType) {
-    case 1:
-    case 3:
-    case 5: return 20;
-    case 2:
-    case 4:
-    case 6: return 28;
-    case 7: return 26;
-    case 8: return 34;
-    default: return headerLength;
-    }
+    const size_t fixed = lidar::type_record_size(lasType);
+    return fixed != 0 ? fixed : headerLength;
 }
 
 template <typename T>
