@@ -2,6 +2,7 @@
 
 #include "LiDAR.h"
 #include "point_stats.h"
+#include "record_size.h"
 
 #include <charconv>
 #include <cmath>
@@ -94,12 +95,6 @@ std::vector<uint8_t> projectionVlr()
     return vlr;
 }
 
-size_t recordLength(int format)
-{
-    static constexpr size_t kLength[4] = {sizeof(LAS12fm0), sizeof(LAS12fm1), sizeof(LAS12fm2), sizeof(LAS12fm3)};
-    return kLength[format];
-}
-
 bool writeGrids(const SampleOptions &o, std::string &error)
 {
     std::string ascii;
@@ -128,7 +123,7 @@ LAS12Header makeHeader(const SampleOptions &o, size_t vlrBytes)
     h.OffsetToData = static_cast<uint32_t>(sizeof h + vlrBytes);
     h.NumberOfVariableLengthRecords = 1;
     h.PointDataFormatID = static_cast<uint8_t>(o.format);
-    h.PointDataRecordLength = static_cast<uint16_t>(recordLength(o.format));
+    h.PointDataRecordLength = static_cast<uint16_t>(lidar::format_record_size(static_cast<unsigned>(o.format)));
     h.XScaleFactor = h.YScaleFactor = h.ZScaleFactor = 0.01;
     h.XOffset = o.minx;
     h.YOffset = o.miny;
@@ -250,7 +245,7 @@ private:
 // statistics from each block as it goes.
 bool writeRecords(std::FILE *las, const SampleOptions &o, const LAS12Header &h, lidar::PointStats &stats)
 {
-    const size_t len = recordLength(o.format);
+    const size_t len = lidar::format_record_size(static_cast<unsigned>(o.format));
     const size_t blockBytes = ((size_t{1} << 20) / len) * len;
     std::vector<uint8_t> block;
     block.reserve(blockBytes);
