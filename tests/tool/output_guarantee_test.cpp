@@ -57,12 +57,15 @@ std::vector<std::string> temporaryFiles(const TempDir &dir)
     return names;
 }
 
-// Morvane with its console on a pipe of one page that nobody reads: the run
-// stops at the first progress line that no longer fits, a point set by how
-// much it has printed.
-class StalledRun {
+// A run of Morvane to be killed. With a stalled console it writes to a pipe
+// of one page that nobody reads, so that it stops at the first progress line
+// that no longer fits, a point set by how much it has printed; otherwise its
+// console goes to /dev/null and it runs freely.
+class KillableRun {
 public:
-    StalledRun(const std::vector<std::string> &args, const std::string &cwd)
+    enum Console { Stalled, Discarded };
+
+    KillableRun(const std::vector<std::string> &args, const std::string &cwd, Console console = Stalled)
     {
         int fds[2];
         if (::pipe(fds) != 0)
@@ -71,7 +74,7 @@ public:
         std::fflush(nullptr);
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::dup2(fds[1], 1);
+            ::dup2(console == Stalled ? fds[1] : ::open("/dev/null", O_WRONLY), 1);
             ::close(fds[0]);
             if (::chdir(cwd.c_str()) != 0)
                 ::_exit(127);
@@ -85,7 +88,7 @@ public:
         ::close(fds[1]);
         console_ = fds[0];
     }
-    ~StalledRun()
+    ~KillableRun()
     {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
@@ -142,7 +145,7 @@ TEST(OutputGuarantee, KilledRunLeavesTheEarlierOutput)
             TempDir dir;
             writeSurvey(dir, at.form, at.rows, 199);
             writeFile(dir / "out.las", kEarlier);
-            StalledRun run({at.form == GridForm::Ascii ? "dem.asc" : "dem.flt", "in.las", "out.las", "0", "3"},
+            KillableRun run({at.form == GridForm::Ascii ? "dem.asc" : "dem.flt", "in.las", "out.las", "0", "3"},
                            dir.path());
             ASSERT_TRUE(run.waitUntilStalled());
             EXPECT_EQ(temporaryFiles(dir).size(), at.outputStarted ? 1u : 0u);
@@ -150,6 +153,35 @@ TEST(OutputGuarantee, KilledRunLeavesTheEarlierOutput)
             EXPECT_TRUE(readFile(dir / "out.las") == kEarlier);
             EXPECT_EQ(temporaryFiles(dir).size(), signal == SIGKILL && at.outputStarted ? 1u : 0u);
         }
+    }
+}
+
+// SIGTERM or SIGKILL at moments spread over a whole run, from its start to
+// past its end: whatever it was doing (raster, record loop, header refresh,
+// rename), the output is the earlier file or the whole new one.
+TEST(OutputGuarantee, KilledAtAnyMomentLeavesAWholeFile)
+{
+    TempDir dir;
+    writeSurvey(dir, GridForm::FloatClassic, 2, 300000);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(runMorvane({"dem.flt", "in.las", "alone.las", "0", "3"}, dir.path()).status, 0);
+    const auto runTime = std::chrono::steady_clock::now() - start;
+    const std::string result = readFile(dir / "alone.las");
+    for (int k = 0; k <= 24; ++k) {
+        const int signal = k % 2 == 0 ? SIGTERM : SIGKILL;
+        SCOPED_TRACE("signal " + std::to_string(signal) + " after " + std::to_string(k) + "/20 of a run");
+        writeFile(dir / "out.las", kEarlier);
+        KillableRun run({"dem.flt", "in.las", "out.las", "0", "3"}, dir.path(), KillableRun::Discarded);
+        std::this_thread::sleep_for(runTime * k / 20);
+        run.kill(signal);
+        const std::string out = readFile(dir / "out.las");
+        EXPECT_TRUE(out == kEarlier || out == result) << "a partial output of " << out.size() << " bytes";
+        const std::vector<std::string> left = temporaryFiles(dir);
+        if (signal == SIGTERM) {
+            EXPECT_TRUE(left.empty());
+        }
+        for (const std::string &name : left)
+            std::filesystem::remove(dir / name);
     }
 }
 
