@@ -24,6 +24,13 @@ inline int16_t check_name_form(const char *filename)
     return 0;
 }
 
+// Whether the name ends in the three letters `ext` (case-sensitive); the
+// dot before them is the form check's business.
+inline bool has_extension(std::string_view name, std::string_view ext)
+{
+    return name.size() >= 4 && name.substr(name.size() - 3) == ext;
+}
+
 // The .hdr beside a binary float grid: the grid's name without its last
 // four characters (".flt"), followed by ".hdr".
 inline std::string companion_header_name(std::string_view fltName)

@@ -10,23 +10,6 @@
 #include <string>
 #include <string_view>
 
-namespace {
-
-RasterHeader parseHeader(TextReader &reader, const char *name)
-{
-    RasterHeader header;
-    std::string err = parseAsciiGridHeader(reader, header);
-    if (reader.readError() != 0)
-        err = std::strerror(reader.readError());
-    if (!err.empty()) {
-        std::printf("\nCannot read raster header %s: %s\n", name, err.c_str());
-        failRun();
-    }
-    return header;
-}
-
-}  // namespace
-
 RasterHeader readAsciiGridHeader(const char *name)
 {
     lidar::FilePtr file = lidar::open_file(name, "r");
@@ -35,7 +18,7 @@ RasterHeader readAsciiGridHeader(const char *name)
         failRun();
     }
     TextReader reader(file.get(), 64 * 1024);
-    return parseHeader(reader, name);
+    return parseHeaderOrFail(reader, true, name);
 }
 
 // Text cannot be skipped: every value is parsed and checked, and those in
@@ -45,7 +28,7 @@ void readAsciiGridCells(const Raster &r, std::FILE *file, const CellWindow &wind
 {
     const char *name = r.fileName.c_str();
     TextReader reader(file);
-    parseHeader(reader, name);
+    parseHeaderOrFail(reader, true, name);
     const GridGeometry &g = r.grid();
     const auto windowCols = static_cast<size_t>(window.cols());
     for (int32_t row = g.rows - 1; row >= 0; --row) {

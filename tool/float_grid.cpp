@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
-#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -54,15 +53,7 @@ RasterHeader readFloatGridHeader(const char *fltName)
         failRun();
     }
     TextReader reader(hdr.get(), 64 * 1024);
-    RasterHeader header;
-    std::string err = parseFloatGridHeader(reader, header);
-    if (reader.readError() != 0)
-        err = std::strerror(reader.readError());
-    if (!err.empty()) {
-        std::printf("\nCannot read raster header %s: %s\n", headerName.c_str(), err.c_str());
-        failRun();
-    }
-    return header;
+    return parseHeaderOrFail(reader, false, headerName.c_str());
 }
 
 // Only the window's rows are read, and of each only its columns: a tile's

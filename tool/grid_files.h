@@ -5,6 +5,7 @@
 #define MORVANE_GRID_FILES_H
 
 #include "raster.h"
+#include "text_reader.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +22,10 @@ private:
     int32_t percentPerStep_;
     int32_t step_ = 1;
 };
+
+// The header parsed from reader; a refusal is printed, naming `fileName`,
+// and RunFailure thrown.
+RasterHeader parseHeaderOrFail(TextReader &reader, bool ascii, const char *fileName);
 
 RasterHeader readAsciiGridHeader(const char *name);
 RasterHeader readFloatGridHeader(const char *fltName);

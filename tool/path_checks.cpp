@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <string_view>
 #include <sys/stat.h>
 
 namespace {
@@ -17,8 +16,8 @@ bool sameFile(const char *a, const char *b)
 {
     if (std::strcmp(a, b) == 0)
         return true;
-    struct stat sa {
-    }, sb{};
+    struct stat sa = {};
+    struct stat sb = {};
     return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
@@ -55,9 +54,8 @@ void refuseSpecialOutput(const char *name)
 void refuseOverwritingInputs(const char *raster, const char *input, const char *output)
 {
     std::string guarded[] = {input, raster, ""};
-    const std::string_view rasterName(raster);
-    if (rasterName.size() > 4 && rasterName.substr(rasterName.size() - 3) == "flt")
-        guarded[2] = lidar::companion_header_name(rasterName);
+    if (lidar::has_extension(raster, "flt"))
+        guarded[2] = lidar::companion_header_name(raster);
     for (const std::string &name : guarded) {
         if (!name.empty() && sameFile(name.c_str(), output)) {
             error_msg(3, output);

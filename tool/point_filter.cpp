@@ -84,15 +84,14 @@ FilterResult filterPoints(std::FILE *in, std::FILE *out, const char *inName, con
         const size_t got = std::fread(block.data(), len, want, in);
         const int readError = errno;
         Selection s = selectRecords(block.data(), block.data(), got, len, c, result.tally);
-        while (s.classified < got)
-            [[unlikely]]
-            {
-                holdCellsForRest(in, inName, header, done + s.classified, raster);
-                c = SelectionContext(header, raster, lowLimit, highLimit);
-                const Selection rest = selectRecords(s.keptEnd, block.data() + s.classified * len, got - s.classified,
-                                                     len, c, result.tally);
-                s = {rest.keptEnd, s.classified + rest.classified};
-            }
+        // A point outside the cells held: hold what the rest needs, go on.
+        while (s.classified < got) {
+            holdCellsForRest(in, inName, header, done + s.classified, raster);
+            c = SelectionContext(header, raster, lowLimit, highLimit);
+            const Selection rest = selectRecords(s.keptEnd, block.data() + s.classified * len, got - s.classified, len,
+                                                 c, result.tally);
+            s = {rest.keptEnd, s.classified + rest.classified};
+        }
         const auto kept = static_cast<size_t>(s.keptEnd - block.data()) / len;
         // A block's progress lines, as a record-by-record loop prints them.
         for (; nextReport < done + got; nextReport += reportStep) {

@@ -3,6 +3,7 @@
 
 #include "file_handle.h"
 #include "grid_files.h"
+#include "name_form.h"
 #include "run_failure.h"
 
 #include <cstdint>
@@ -126,16 +127,25 @@ void RowProgress::row(int32_t r) const
     std::fflush(stdout);
 }
 
+RasterHeader parseHeaderOrFail(TextReader &reader, bool ascii, const char *fileName)
+{
+    RasterHeader header;
+    const std::string err = ascii ? parseAsciiGridHeader(reader, header) : parseFloatGridHeader(reader, header);
+    if (!err.empty()) {
+        std::printf("\nCannot read raster header %s: %s\n", fileName, err.c_str());
+        failRun();
+    }
+    return header;
+}
+
 Raster openRaster(const char *name)
 {
-    const std::string_view view(name);
-    const std::string_view ext = view.size() >= 3 ? view.substr(view.size() - 3) : view;
     Raster r;
     r.fileName = name;
-    if (view.size() >= 4 && ext == "asc") {
+    if (lidar::has_extension(name, "asc")) {
         r.ascii = true;
         r.header = readAsciiGridHeader(name);
-    } else if (view.size() >= 4 && ext == "flt") {
+    } else if (lidar::has_extension(name, "flt")) {
         r.header = readFloatGridHeader(name);
     } else {
         std::printf("\nFile extension of %s should be either \"asc\" or  \"flt\"\n", name);

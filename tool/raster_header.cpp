@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -166,12 +167,17 @@ void interpret(const HeaderEntries &e, RasterHeader &out)
 
 std::string parse(TextReader &reader, bool ascii, RasterHeader &out)
 {
+    std::string reason;
     try {
         interpret(HeaderEntries(reader, ascii), out);
     } catch (const HeaderError &e) {
-        return e.reason;
+        reason = e.reason;
     }
-    return {};
+    // A file that cannot be read (a directory, say) is refused for that,
+    // not for the keywords it seemed to lack.
+    if (reader.readError() != 0)
+        reason = std::strerror(reader.readError());
+    return reason;
 }
 
 }  // namespace

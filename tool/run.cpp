@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <string_view>
 #include <vector>
 
 namespace {
@@ -55,9 +54,8 @@ void checkFiles(char **argv)
         failRun();
     refuseOverwritingInputs(argv[1], argv[2], argv[3]);
     refuseSpecialInput(argv[1]);
-    const std::string_view raster(argv[1]);
-    if (raster.size() > 4 && raster.substr(raster.size() - 3) == "flt")
-        refuseSpecialInput(lidar::companion_header_name(raster).c_str());
+    if (lidar::has_extension(argv[1], "flt"))
+        refuseSpecialInput(lidar::companion_header_name(argv[1]).c_str());
     refuseSpecialOutput(argv[3]);
 }
 
