@@ -29,6 +29,8 @@ extern "C" {
 #define LIDAR_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
 #endif
 
+/* Records and declarations are laid out in columns, as the file is. */
+/* clang-format off */
 #pragma pack(push, 1)
 
 typedef struct LAS10Header {
@@ -265,6 +267,8 @@ LIDAR_API void l_parallel_qs(int32_t *p, int32_t left, int32_t right, int32_t *p
 LIDAR_API void l_parallel_quicksort(int32_t *p, int32_t count, int32_t *p_ind);
 LIDAR_API void d_parallel_qs(double *p, int32_t left, int32_t right, int32_t *p_ind, int32_t deep);
 LIDAR_API void d_parallel_quicksort(double *p, int32_t count, int32_t *p_ind);
+
+/* clang-format on */
 
 #ifdef __cplusplus
 }

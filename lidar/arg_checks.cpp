@@ -41,8 +41,8 @@ void check_numeric_argument(const char *str)
     if (str == nullptr)
         refuse_numeric("");  // unlike an empty text, no argument at all
     const size_t len = std::strlen(str);
-    size_t       ndots = 0;
-    size_t       ndashes = 0;
+    size_t ndots = 0;
+    size_t ndashes = 0;
     for (size_t k = 0; k < len; ++k) {
         if (!numeric_char(str[k]))
             refuse_numeric(str);

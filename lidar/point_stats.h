@@ -16,9 +16,9 @@ struct PointStats {
     // Start values of the refresh, two inside the 32-bit range on every
     // axis, so that any stored value, Z included, can be an extreme. An
     // empty file keeps them in its bounds.
-    int32_t  maxX = -2147483646, minX = 2147483646;
-    int32_t  maxY = -2147483646, minY = 2147483646;
-    int32_t  maxZ = -2147483646, minZ = 2147483646;
+    int32_t maxX = -2147483646, minX = 2147483646;
+    int32_t maxY = -2147483646, minY = 2147483646;
+    int32_t maxZ = -2147483646, minZ = 2147483646;
     uint32_t count = 0;
     // Indexed by the 3-bit return number; slots 1..5 go to the header.
     uint32_t byReturn[8] = {};
@@ -30,8 +30,9 @@ struct PointStats {
         uint32_t lanes[4][8] = {};
         for (size_t k = 0; k < n; ++k) {
             const uint8_t *rec = records + k * recordSize;
-            const auto     x = load_unaligned<int32_t>(rec), y = load_unaligned<int32_t>(rec + 4),
-                       z = load_unaligned<int32_t>(rec + 8);
+            const auto x = load_unaligned<int32_t>(rec);
+            const auto y = load_unaligned<int32_t>(rec + 4);
+            const auto z = load_unaligned<int32_t>(rec + 8);
             maxX = std::max(maxX, x);
             minX = std::min(minX, x);
             maxY = std::max(maxY, y);

@@ -24,8 +24,8 @@ template <typename Key>
 Split partition(Key *p, Pos left, Pos right, int32_t *p_ind)
 {
     const Key v = p[(left + right) / 2];
-    Pos       i = left;
-    Pos       j = right;
+    Pos i = left;
+    Pos j = right;
     do {
         while (p[i] < v && i < right)
             ++i;
@@ -69,13 +69,13 @@ void sift_down(Key *a, int32_t *c, Pos hole, Pos n, Key key, int32_t ind)
 template <typename Key>
 void heap_sort(Key *p, Pos left, Pos right, int32_t *p_ind)
 {
-    Key      *a = p + left;
-    int32_t  *c = p_ind + left;
+    Key *a = p + left;
+    int32_t *c = p_ind + left;
     const Pos n = right - left + 1;
     for (Pos k = n / 2; k-- > 0;)
         sift_down(a, c, k, n, a[k], c[k]);
     for (Pos last = n - 1; last > 0; --last) {
-        const Key     key = a[last];
+        const Key key = a[last];
         const int32_t ind = c[last];
         a[last] = a[0];
         c[last] = c[0];

@@ -40,8 +40,8 @@ bool scanRecords(std::FILE *file, uint32_t offset, size_t recSize, lidar::PointS
     if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0)
         fail("\nCannot seek to the point data of %s\n", filename);
     std::vector<uint8_t> block(kBlockBytes / recSize * recSize);
-    size_t               carried = 0;  // bytes of an incomplete record kept from the last block
-    uint64_t             total = 0;
+    size_t carried = 0;  // bytes of an incomplete record kept from the last block
+    uint64_t total = 0;
     for (;;) {
         const size_t got = std::fread(block.data() + carried, 1, block.size() - carried, file);
         const size_t have = carried + got;
@@ -86,8 +86,8 @@ extern "C" void update_header(const char *filename)
     if (!lidar::read_checked_header(file.get(), filename, header))
         lidar::process_exit(-1);
 
-    const size_t  recSize = lidar::type_record_size(lasType) != 0 ? lidar::type_record_size(lasType)
-                                                                  : header.PointDataRecordLength;
+    const size_t recSize = lidar::type_record_size(lasType) != 0 ? lidar::type_record_size(lasType)
+                                                                 : header.PointDataRecordLength;
     const int64_t records = recordsInFile(file.get(), header.OffsetToData, recSize);
     if (records > int64_t{UINT32_MAX})
         refuse_count(filename, static_cast<uint64_t>(records));

@@ -107,7 +107,7 @@ int16_t check_las(const char *filename)
     // One read of the fields examined; a file that ends (or cannot be read,
     // as a directory) before a field is refused when that field is reached.
     std::array<uint8_t, kBytesExamined> head{};
-    const size_t                        got = std::fread(head.data(), 1, head.size(), file.get());
+    const size_t got = std::fread(head.data(), 1, head.size(), file.get());
 
     if (got < 4 || std::memcmp(head.data(), "LASF", 4) != 0)
         return refuse_not_las(filename);
