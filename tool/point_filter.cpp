@@ -3,7 +3,6 @@
 #include "raster_window.h"
 #include "record_selection.h"
 #include "run_failure.h"
-#include "unaligned.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,7 +23,7 @@ CellWindow windowForRest(std::FILE *in, const LAS12Header &h, uint64_t from, con
     const size_t len = h.PointDataRecordLength;
     const int fd = ::fileno(in);
     std::vector<uint8_t> block(std::max<size_t>(1, kBlockBytes / len) * len);
-    RecordBounds bounds;
+    lidar::PointStats bounds;
     uint64_t offset = h.OffsetToData + from * len;
     // The header's records only: bytes after them are no points.
     for (uint64_t left = h.NumberOfPointReturns - from; left != 0;) {
@@ -35,8 +34,7 @@ CellWindow windowForRest(std::FILE *in, const LAS12Header &h, uint64_t from, con
         const size_t whole = got > 0 ? static_cast<size_t>(got) / len : 0;
         if (whole == 0)
             break;
-        for (size_t k = 0; k < whole; ++k)
-            bounds.add(block.data() + k * len);
+        bounds.add(block.data(), whole, len);
         offset += whole * len;
         left -= whole;
     }

@@ -1,19 +1,7 @@
 #include "raster_window.h"
 
-#include "unaligned.h"
-
 #include <algorithm>
 #include <cmath>
-
-void RecordBounds::add(const uint8_t *record)
-{
-    const auto x = lidar::load_unaligned<int32_t>(record), y = lidar::load_unaligned<int32_t>(record + 4);
-    minX = std::min(minX, x);
-    maxX = std::max(maxX, x);
-    minY = std::min(minY, y);
-    maxY = std::max(maxY, y);
-    any = true;
-}
 
 namespace {
 
@@ -42,13 +30,13 @@ CellWindow windowForBounds(const GridGeometry &g, double minX, double maxX, doub
     return w;
 }
 
-CellWindow windowForRecords(const GridGeometry &g, const LAS12Header &h, const RecordBounds &b)
+CellWindow windowForRecords(const GridGeometry &g, const LAS12Header &h, const lidar::PointStats &stats)
 {
-    if (!b.any)
+    if (stats.count == 0)
         return {};
     // A negative scale turns the stored extremes around.
-    const double x0 = b.minX * h.XScaleFactor + h.XOffset, x1 = b.maxX * h.XScaleFactor + h.XOffset;
-    const double y0 = b.minY * h.YScaleFactor + h.YOffset, y1 = b.maxY * h.YScaleFactor + h.YOffset;
+    const double x0 = stats.minX * h.XScaleFactor + h.XOffset, x1 = stats.maxX * h.XScaleFactor + h.XOffset;
+    const double y0 = stats.minY * h.YScaleFactor + h.YOffset, y1 = stats.maxY * h.YScaleFactor + h.YOffset;
     return windowForBounds(g, std::fmin(x0, x1), std::fmax(x0, x1), std::fmin(y0, y1), std::fmax(y0, y1));
 }
 

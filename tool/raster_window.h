@@ -5,24 +5,15 @@
 
 #include "LiDAR.h"
 #include "grid_geometry.h"
-
-#include <cstdint>
-
-// Extremes of the stored X and Y of a run of point records.
-struct RecordBounds {
-    int32_t minX = INT32_MAX, maxX = INT32_MIN;
-    int32_t minY = INT32_MAX, maxY = INT32_MIN;
-    bool any = false;
-
-    void add(const uint8_t *record);
-};
+#include "point_stats.h"
 
 // The cells under a box of coordinates and one cell around it, within the
 // grid; empty for a box that is empty, NaN or wholly outside.
 CellWindow windowForBounds(const GridGeometry &g, double minX, double maxX, double minY, double maxY);
 
-// The cells under the records, their coordinates scaled as the header says.
-CellWindow windowForRecords(const GridGeometry &g, const LAS12Header &h, const RecordBounds &b);
+// The cells under records of which `stats` holds the extremes, their
+// coordinates scaled as the header says.
+CellWindow windowForRecords(const GridGeometry &g, const LAS12Header &h, const lidar::PointStats &stats);
 
 // The smallest window holding both.
 CellWindow cover(const CellWindow &a, const CellWindow &b);

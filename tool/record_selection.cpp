@@ -14,13 +14,11 @@ SelectionContext::SelectionContext(const LAS12Header &h, const Raster &raster, d
       rows(raster.grid().rows), cols(raster.grid().cols), cells(raster.cells.get()), rowBegin(raster.window.rowBegin),
       rowEnd(raster.window.rowEnd), colBegin(raster.window.colBegin), colEnd(raster.window.colEnd),
       topRow(raster.window.rowEnd - 1), firstCol(raster.window.colBegin),
-      windowCols(static_cast<size_t>(raster.window.cols())), nodata(raster.header.nodata),
-      nodataIsNaN(raster.nodataIsNaN()), low(lowLimit), high(highLimit), cellsizeInverse(1.0 / cellsize),
-      nearBorder(0.0)
+      windowCols(static_cast<size_t>(raster.window.cols())),
+      // Without a declared value no cell is NODATA: NaN equals nothing.
+      nodata(raster.header.hasNodata ? raster.header.nodata : std::nanf("")), nodataIsNaN(raster.nodataIsNaN()),
+      low(lowLimit), high(highLimit), cellsizeInverse(1.0 / cellsize), nearBorder(0.0)
 {
-    // Without a declared value no cell is NODATA: NaN equals nothing.
-    if (!raster.header.hasNodata)
-        nodata = std::nanf("");
     int exponent = 0;
     if (!std::isnormal(cellsize) || !std::isnormal(cellsizeInverse)) {
         cellsizeInverse = 0.0;
