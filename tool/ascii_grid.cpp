@@ -1,7 +1,6 @@
 // ASCII grids: a keyword header, then the values as text, north row first.
 #include "grid_files.h"
 
-#include "file_handle.h"
 #include "numeric_text.h"
 #include "run_failure.h"
 #include "text_reader.h"
@@ -12,11 +11,7 @@
 
 RasterHeader readAsciiGridHeader(const char *name)
 {
-    lidar::FilePtr file = lidar::open_file(name, "r");
-    if (!file) {
-        std::printf("Failed to open file %s for reading\n", name);
-        failRun();
-    }
+    const lidar::FilePtr file = openGridFileOrFail(name, "r");
     TextReader reader(file.get(), 64 * 1024);
     return parseHeaderOrFail(reader, true, name);
 }

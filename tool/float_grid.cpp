@@ -1,7 +1,6 @@
 // Binary float grids: 32-bit cells, north row first, with a .hdr beside them.
 #include "grid_files.h"
 
-#include "file_handle.h"
 #include "name_form.h"
 #include "run_failure.h"
 #include "text_reader.h"
@@ -47,11 +46,7 @@ void swapBytes(float *cells, size_t count)
 RasterHeader readFloatGridHeader(const char *fltName)
 {
     const std::string headerName = lidar::companion_header_name(fltName);
-    lidar::FilePtr hdr = lidar::open_file(headerName.c_str(), "r");
-    if (!hdr) {
-        std::printf("Failed to open file %s for reading\n", headerName.c_str());
-        failRun();
-    }
+    const lidar::FilePtr hdr = openGridFileOrFail(headerName.c_str(), "r");
     TextReader reader(hdr.get(), 64 * 1024);
     return parseHeaderOrFail(reader, false, headerName.c_str());
 }

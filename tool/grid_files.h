@@ -4,6 +4,7 @@
 #ifndef MORVANE_GRID_FILES_H
 #define MORVANE_GRID_FILES_H
 
+#include "file_handle.h"
 #include "raster.h"
 #include "text_reader.h"
 
@@ -22,6 +23,10 @@ private:
     int32_t percentPerStep_;
     int32_t step_ = 1;
 };
+
+// The raster file or its .hdr, opened for reading; when it cannot be,
+// prints so and throws RunFailure.
+lidar::FilePtr openGridFileOrFail(const char *name, const char *mode);
 
 // The header parsed from reader; a refusal is printed, naming `fileName`,
 // and RunFailure thrown.

@@ -127,6 +127,16 @@ void RowProgress::row(int32_t r) const
     std::fflush(stdout);
 }
 
+lidar::FilePtr openGridFileOrFail(const char *name, const char *mode)
+{
+    lidar::FilePtr file = lidar::open_file(name, mode);
+    if (!file) {
+        std::printf("Failed to open file %s for reading\n", name);
+        failRun();
+    }
+    return file;
+}
+
 RasterHeader parseHeaderOrFail(TextReader &reader, bool ascii, const char *fileName)
 {
     RasterHeader header;
@@ -157,11 +167,7 @@ Raster openRaster(const char *name)
 
 void loadCells(Raster &r, const CellWindow &window, bool progress)
 {
-    lidar::FilePtr file = lidar::open_file(r.fileName.c_str(), r.ascii ? "r" : "rb");
-    if (!file) {
-        std::printf("Failed to open file %s for reading\n", r.fileName.c_str());
-        failRun();
-    }
+    const lidar::FilePtr file = openGridFileOrFail(r.fileName.c_str(), r.ascii ? "r" : "rb");
     checkFileHoldsGrid(r, file.get());
     checkFitsInMemory(r, window);
     if (progress)
