@@ -2,6 +2,7 @@
 # MORVANE_ROOT is the source tree's top directory.
 
 set(MORVANE_LIDAR_SOURCES
+  ${MORVANE_ROOT}/lidar/file_handle.cpp
   ${MORVANE_ROOT}/lidar/process_exit.cpp
   ${MORVANE_ROOT}/lidar/header_read.cpp
   ${MORVANE_ROOT}/lidar/validate.cpp
@@ -34,6 +35,7 @@ set(MORVANE_TOOL_SOURCES
   ${MORVANE_ROOT}/tool/record_selection.cpp
   ${MORVANE_VECTOR_KERNEL}
   ${MORVANE_ROOT}/tool/run.cpp
+  ${MORVANE_ROOT}/tool/signals.cpp
   ${MORVANE_ROOT}/tool/tally_report.cpp
   ${MORVANE_ROOT}/tool/text_reader.cpp
 )

@@ -13,10 +13,11 @@ struct FileCloser {
 
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-inline FilePtr open_file(const char *name, const char *mode)
-{
-    return FilePtr(std::fopen(name, mode));
-}
+// fopen for reading ("r", "rb", "r+b") that never waits: a FIFO, socket or
+// device is not opened at all (nullptr, errno ENXIO), where fopen would
+// block until a writer appears or read a terminal. Regular files and
+// directories open as fopen opens them.
+FilePtr open_file(const char *name, const char *mode);
 
 // Closes the file and reports whether everything written reached the OS.
 inline bool close_file(FilePtr &file)

@@ -13,12 +13,12 @@
 namespace lidar {
 
 struct PointStats {
-    // Start values of the refresh, two inside the 32-bit range on every
-    // axis, so that any stored value, Z included, can be an extreme. An
-    // empty file keeps them in its bounds.
-    int32_t maxX = -2147483646, minX = 2147483646;
-    int32_t maxY = -2147483646, minY = 2147483646;
-    int32_t maxZ = -2147483646, minZ = 2147483646;
+    // The extremes start at the ends of the 32-bit range, so that every
+    // stored value, Z included, can be one and the bounds are always some
+    // point's own.
+    int32_t maxX = INT32_MIN, minX = INT32_MAX;
+    int32_t maxY = INT32_MIN, minY = INT32_MAX;
+    int32_t maxZ = INT32_MIN, minZ = INT32_MAX;
     uint32_t count = 0;
     // Indexed by the 3-bit return number; slots 1..5 go to the header.
     uint32_t byReturn[8] = {};
@@ -48,18 +48,22 @@ struct PointStats {
     }
 
     // Writes count, per-return counts and bounds into a header image,
-    // scaling with that image's own factors and offsets.
+    // scaling with that image's own factors and offsets. A file without
+    // points gets the bounds the refresh has always written for one: two
+    // inside the 32-bit range, maxima below minima.
     void apply(LAS12Header &h) const
     {
+        constexpr int32_t kEmptyMax = -2147483646, kEmptyMin = 2147483646;
+        const bool empty = count == 0;
         h.NumberOfPointReturns = count;
         for (int r = 0; r < 5; ++r)
             h.NumberOfPointsByReturn[r] = byReturn[r + 1];
-        h.MaxX = maxX * h.XScaleFactor + h.XOffset;
-        h.MinX = minX * h.XScaleFactor + h.XOffset;
-        h.MaxY = maxY * h.YScaleFactor + h.YOffset;
-        h.MinY = minY * h.YScaleFactor + h.YOffset;
-        h.MaxZ = maxZ * h.ZScaleFactor + h.ZOffset;
-        h.MinZ = minZ * h.ZScaleFactor + h.ZOffset;
+        h.MaxX = (empty ? kEmptyMax : maxX) * h.XScaleFactor + h.XOffset;
+        h.MinX = (empty ? kEmptyMin : minX) * h.XScaleFactor + h.XOffset;
+        h.MaxY = (empty ? kEmptyMax : maxY) * h.YScaleFactor + h.YOffset;
+        h.MinY = (empty ? kEmptyMin : minY) * h.YScaleFactor + h.YOffset;
+        h.MaxZ = (empty ? kEmptyMax : maxZ) * h.ZScaleFactor + h.ZOffset;
+        h.MinZ = (empty ? kEmptyMin : minZ) * h.ZScaleFactor + h.ZOffset;
     }
 };
 

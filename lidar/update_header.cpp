@@ -1,6 +1,7 @@
 // Header refresh: recount a closed LAS file's records and rewrite the count,
 // per-return counts and bounding box of its public header in place.
 #include "LiDAR.h"
+#include "block_size.h"
 #include "file_handle.h"
 #include "header_read.h"
 #include "point_stats.h"
@@ -15,7 +16,7 @@
 
 namespace {
 
-constexpr size_t kBlockBytes = size_t{1} << 20;
+using lidar::kBlockBytes;
 
 [[noreturn]] void fail(const char *format, const char *filename)
 {

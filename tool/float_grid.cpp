@@ -1,6 +1,7 @@
 // Binary float grids: 32-bit cells, north row first, with a .hdr beside them.
 #include "grid_files.h"
 
+#include "block_size.h"
 #include "name_form.h"
 #include "run_failure.h"
 #include "text_reader.h"
@@ -62,7 +63,7 @@ void readFloatGridCells(const Raster &r, std::FILE *file, const CellWindow &wind
     const auto gridCols = static_cast<uint64_t>(g.cols);
     const auto windowCols = static_cast<size_t>(window.cols());
     const bool wholeRows = window.cols() == g.cols;
-    const size_t rowsPerRead = wholeRows ? std::max<size_t>(1, (size_t{1} << 20) / (windowCols * sizeof(float))) : 1;
+    const size_t rowsPerRead = wholeRows ? std::max<size_t>(1, lidar::kBlockBytes / (windowCols * sizeof(float))) : 1;
     size_t rowsRead = 0;  // of the window, from its northern row
     for (int32_t row = g.rows - 1; row >= 0; --row) {
         const auto index = static_cast<size_t>(window.rowEnd - 1 - row);  // in the window

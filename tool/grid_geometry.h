@@ -30,6 +30,7 @@ struct CellWindow {
         return static_cast<uint64_t>(static_cast<uint32_t>(rows())) * static_cast<uint32_t>(cols());
     }
     bool containsRow(int32_t r) const { return rowBegin <= r && r < rowEnd; }
+    bool operator==(const CellWindow &) const = default;
     bool contains(const CellWindow &w) const
     {
         return rowBegin <= w.rowBegin && w.rowEnd <= rowEnd && colBegin <= w.colBegin && w.colEnd <= colEnd;

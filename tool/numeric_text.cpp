@@ -32,10 +32,12 @@ bool parseOtherFloat(std::string_view token, float &value)
     if (ec == std::errc() && ptr == t.data() + t.size())
         return true;
     // Rare forms: out of float range (inf or 0 like strtof) and hexadecimal.
+    // strtof stops at a NUL byte inside the token: the whole token must be
+    // used, not just the text before it.
     const std::string copy(token);
     char *endp = nullptr;
     const float parsed = std::strtof(copy.c_str(), &endp);
-    if (endp == copy.c_str() || *endp != '\0')
+    if (endp == copy.c_str() || endp != copy.c_str() + copy.size())
         return false;
     value = parsed;
     return true;

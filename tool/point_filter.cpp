@@ -1,5 +1,7 @@
 #include "point_filter.h"
 
+#include "block_size.h"
+
 #include "raster_window.h"
 #include "record_selection.h"
 #include "run_failure.h"
@@ -7,47 +9,24 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-// Records are read, classified and written in blocks of 1 MiB: large reads
-// and writes, and a block stays in the L2 cache from its read to its write.
-constexpr size_t kBlockBytes = size_t{1} << 20;
+using lidar::kBlockBytes;
 
-// The cells under records [from, n) of the input and those already held,
-// found by reading the records without moving the stream.
-CellWindow windowForRest(std::FILE *in, const LAS12Header &h, uint64_t from, const Raster &raster)
-{
-    const size_t len = h.PointDataRecordLength;
-    const int fd = ::fileno(in);
-    std::vector<uint8_t> block(std::max<size_t>(1, kBlockBytes / len) * len);
-    lidar::PointStats bounds;
-    uint64_t offset = h.OffsetToData + from * len;
-    // The header's records only: bytes after them are no points.
-    for (uint64_t left = h.NumberOfPointReturns - from; left != 0;) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, block.size() / len)) * len;
-        const ssize_t got = ::pread(fd, block.data(), want, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        const size_t whole = got > 0 ? static_cast<size_t>(got) / len : 0;
-        if (whole == 0)
-            break;
-        bounds.add(block.data(), whole, len);
-        offset += whole * len;
-        left -= whole;
-    }
-    return cover(raster.window, windowForRecords(raster.grid(), h, bounds));
-}
-
-// Makes the raster hold the cells the rest of the input needs.
+// Makes the raster hold the cells the rest of the input needs, measured
+// from the records themselves; the cells held so far are let go first.
 void holdCellsForRest(std::FILE *in, const char *inName, const LAS12Header &h, uint64_t from, Raster &raster)
 {
-    CellWindow needed = windowForRest(in, h, from, raster);
-    // Records that could not be read again cannot be measured: the whole grid.
-    if (raster.window.contains(needed))
+    const RecordExtent rest = measureRecords(::fileno(in), h, from);
+    CellWindow needed = windowForRecords(raster.grid(), h, rest.stats);
+    // Records that could not all be read again cannot be measured, and a
+    // point outside the cells held must be among those measured: otherwise
+    // the file changed under the run. Either way the whole grid serves.
+    if (!rest.complete || raster.window.contains(needed))
         needed = CellWindow::whole(raster.grid());
+    releaseCells(raster);
     if (!cellsFitInMemory(needed)) {
         std::printf("\nThe header bounds of %s (X %.3f to %.3f, Y %.3f to %.3f) do not cover its points, and the "
                     "%d x %d raster cells under them are too many to hold in memory\n",

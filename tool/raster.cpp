@@ -182,6 +182,12 @@ void loadCells(Raster &r, const CellWindow &window, bool progress)
     r.cells = std::move(cells);
 }
 
+void releaseCells(Raster &r)
+{
+    r.cells.reset();
+    r.window = {};
+}
+
 Raster readRaster(const char *name)
 {
     Raster r = openRaster(name);

@@ -39,6 +39,10 @@ Raster openRaster(const char *name);
 // throws RunFailure.
 void loadCells(Raster &raster, const CellWindow &window, bool progress);
 
+// Lets the cells held go (before a new window is loaded, so that the two are
+// never held at once).
+void releaseCells(Raster &raster);
+
 // Whether that many cells could be held in the machine's memory at all.
 bool cellsFitInMemory(const CellWindow &window);
 

@@ -1,7 +1,13 @@
 #include "raster_window.h"
 
+#include "block_size.h"
+#include "raster.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -40,12 +46,38 @@ CellWindow windowForRecords(const GridGeometry &g, const LAS12Header &h, const l
     return windowForBounds(g, std::fmin(x0, x1), std::fmax(x0, x1), std::fmin(y0, y1), std::fmax(y0, y1));
 }
 
-CellWindow cover(const CellWindow &a, const CellWindow &b)
+RecordExtent measureRecords(int fd, const LAS12Header &h, uint64_t from)
 {
-    if (a.cellCount() == 0)
-        return b;
-    if (b.cellCount() == 0)
-        return a;
-    return {std::min(a.rowBegin, b.rowBegin), std::max(a.rowEnd, b.rowEnd), std::min(a.colBegin, b.colBegin),
-            std::max(a.colEnd, b.colEnd)};
+    const size_t len = h.PointDataRecordLength;
+    std::vector<uint8_t> block(std::max<size_t>(1, lidar::kBlockBytes / len) * len);
+    RecordExtent extent;
+    uint64_t offset = h.OffsetToData + from * len;
+    // The header's records only: bytes after them are no points.
+    for (uint64_t left = h.NumberOfPointReturns > from ? h.NumberOfPointReturns - from : 0; left != 0;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, block.size() / len)) * len;
+        const ssize_t got = ::pread(fd, block.data(), want, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        const size_t whole = got > 0 ? static_cast<size_t>(got) / len : 0;
+        if (whole == 0) {
+            extent.complete = false;
+            break;
+        }
+        extent.stats.add(block.data(), whole, len);
+        offset += whole * len;
+        left -= whole;
+    }
+    return extent;
+}
+
+CellWindow cellsForInput(const GridGeometry &g, const LAS12Header &h, int fd, bool parsedWhole)
+{
+    if (h.NumberOfPointReturns == 0 || h.PointDataRecordLength < sizeof(LAS12fm0))
+        return {};
+    const CellWindow whole = CellWindow::whole(g);
+    const CellWindow hinted = windowForBounds(g, h.MinX, h.MaxX, h.MinY, h.MaxY);
+    if (cellsFitInMemory(hinted) && (!parsedWhole || hinted == whole))
+        return hinted;
+    const RecordExtent extent = measureRecords(fd, h, 0);
+    return extent.complete ? windowForRecords(g, h, extent.stats) : whole;
 }

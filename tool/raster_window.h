@@ -15,7 +15,19 @@ CellWindow windowForBounds(const GridGeometry &g, double minX, double maxX, doub
 // coordinates scaled as the header says.
 CellWindow windowForRecords(const GridGeometry &g, const LAS12Header &h, const lidar::PointStats &stats);
 
-// The smallest window holding both.
-CellWindow cover(const CellWindow &a, const CellWindow &b);
+// The extremes of records [from, NumberOfPointReturns) of a LAS file, read
+// where they lie (the descriptor's position is not moved); complete is
+// false when the file ends or fails before the last of them.
+struct RecordExtent {
+    lidar::PointStats stats;
+    bool complete = true;
+};
+RecordExtent measureRecords(int fd, const LAS12Header &h, uint64_t from);
+
+// The cells a run holds before its record loop. The header bounds are a
+// hint: they serve when their cells can be held (and, for an ASCII grid,
+// which is parsed once, when they are the whole grid); otherwise the records
+// are measured and only the cells under them are held.
+CellWindow cellsForInput(const GridGeometry &g, const LAS12Header &h, int fd, bool parsedWhole);
 
 #endif

@@ -2,6 +2,7 @@
 #include "command_line.h"
 
 #include "LiDAR.h"
+#include "block_size.h"
 #include "file_handle.h"
 #include "header_read.h"
 #include "name_form.h"
@@ -11,13 +12,16 @@
 #include "raster.h"
 #include "raster_window.h"
 #include "run_failure.h"
+#include "signals.h"
 #include "tally_report.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
+#include <new>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -59,22 +63,22 @@ void checkFiles(char **argv)
     refuseSpecialOutput(argv[3]);
 }
 
-// The cells under the input's points, by its header bounds; none for an
-// input without points or whose header cannot be read (it is refused later).
-CellWindow cellsUnderInput(const char *input, const GridGeometry &grid)
+// The cells under the input's points; none for an input whose header cannot
+// be read (it is refused later).
+CellWindow cellsUnderInput(const char *input, const Raster &raster)
 {
     LAS12Header h;
     lidar::FilePtr file = lidar::open_file(input, "rb");
-    if (!file || std::fread(&h, sizeof h, 1, file.get()) != 1 || h.NumberOfPointReturns == 0)
+    if (!file || std::fread(&h, sizeof h, 1, file.get()) != 1)
         return {};
-    return windowForBounds(grid, h.MinX, h.MaxX, h.MinY, h.MaxY);
+    return cellsForInput(raster.grid(), h, ::fileno(file.get()), raster.ascii);
 }
 
 // The variable-length records between the header and the point data are
 // carried over verbatim, so the output's VLR count and georeference hold.
 void copyVariableLengthRecords(std::FILE *in, const OutputFile &out, const char *inName, uint32_t offsetToData)
 {
-    std::vector<uint8_t> chunk(size_t{1} << 20);
+    std::vector<uint8_t> chunk(lidar::kBlockBytes);
     size_t left = offsetToData - sizeof(LAS12Header);
     while (left != 0) {
         const size_t want = std::min(left, chunk.size());
@@ -115,7 +119,7 @@ int run(char **argv)
     checkFiles(argv);
 
     Raster raster = openRaster(argv[1]);
-    loadCells(raster, cellsUnderInput(argv[2], raster.grid()), true);
+    loadCells(raster, cellsUnderInput(argv[2], raster), true);
     std::puts("Limiting values relative to raster");
     std::printf("Minimum %24.3f\n", limits.low);
     std::printf("Maximum %24.3f\n\n", limits.high);
@@ -160,13 +164,31 @@ int run(char **argv)
     return 1;
 }
 
+// A batch system may start the run with standard descriptors closed (cron,
+// `<&- >&-`): the first file opened would then become the console, and
+// progress lines would land among the output's records.
+bool openStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int opened = ::open("/dev/null", O_RDWR);
+        if (opened != fd) {
+            if (opened >= 0)
+                ::close(opened);
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int morvaneMain(int argc, char **argv)
 {
-    // The console is a side channel: a reader that goes away (| head) must
-    // neither stop the run nor cost its output.
-    std::signal(SIGPIPE, SIG_IGN);
+    if (!openStandardDescriptors())
+        return -1;
+    watchTerminatingSignals();
     if (argc != 6) {
         credits();
         usage();
@@ -176,6 +198,12 @@ int morvaneMain(int argc, char **argv)
     try {
         return run(argv);
     } catch (const RunFailure &) {
+        std::fflush(stdout);
+        return -1;
+    } catch (const std::bad_alloc &) {
+        // Unwound like any failure: the files of the run are closed and
+        // the temporary output removed on the way here.
+        std::printf("\nOut of memory\n");
         std::fflush(stdout);
         return -1;
     }

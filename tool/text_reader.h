@@ -3,6 +3,7 @@
 #ifndef MORVANE_TEXT_READER_H
 #define MORVANE_TEXT_READER_H
 
+#include "block_size.h"
 #include "byte_lanes.h"
 
 #include <cstddef>
@@ -48,7 +49,7 @@ inline size_t tokenLength(const char *p)
 
 class TextReader {
 public:
-    explicit TextReader(std::FILE *file, size_t bufferBytes = size_t{1} << 20);
+    explicit TextReader(std::FILE *file, size_t bufferBytes = lidar::kBlockBytes);
 
     // The next token, or an empty view at the end of the text. A token that
     // does not fit the look-ahead window sets tooLong() and ends the text.

@@ -115,16 +115,22 @@ TEST(UpdateHeader, EmptyFileKeepsTheStartValues)
 }
 
 // Stored Z beyond ten million raw units either way (fine Z scales, or
-// degrees at 1e-7) are the file's true extremes.
-TEST(UpdateHeader, ZBoundsAreTheTrueExtremesAtAnyMagnitude)
+// degrees at 1e-7) are the file's true extremes, and so are values at the
+// very ends of the 32-bit range on every axis, even for a single point.
+TEST(UpdateHeader, BoundsAreThePointsOwnAtAnyMagnitude)
 {
+    constexpr int32_t kTop = INT32_MAX, kBottom = INT32_MIN;
     const struct {
         std::vector<Point> points;
-        int32_t maxZ, minZ;
+        int32_t max, min;  // on the axis the points vary in (Z, or all three)
+        bool allAxes;
     } cases[] = {
-        {{{1, 1, 20000000, 1}, {2, 2, 10000001, 1}}, 20000000, 10000001},
-        {{{1, 1, -20000000, 1}, {2, 2, -10000001, 1}}, -10000001, -20000000},
-        {{{1, 1, 2147483647, 1}, {2, 2, -2147483647 - 1, 1}}, 2147483647, -2147483647 - 1},
+        {{{1, 1, 20000000, 1}, {2, 2, 10000001, 1}}, 20000000, 10000001, false},
+        {{{1, 1, -20000000, 1}, {2, 2, -10000001, 1}}, -10000001, -20000000, false},
+        {{{1, 1, kTop, 1}, {2, 2, kBottom, 1}}, kTop, kBottom, false},
+        {{{kTop, kTop, kTop, 1}}, kTop, kTop, true},
+        {{{kBottom, kBottom, kBottom, 1}}, kBottom, kBottom, true},
+        {{{kTop - 1, kTop - 1, kTop - 1, 1}, {kTop, kTop, kTop, 1}}, kTop, kTop - 1, true},
     };
     for (const auto &c : cases) {
         const std::string before = buildLas(LasSpec{}, c.points);
@@ -133,8 +139,12 @@ TEST(UpdateHeader, ZBoundsAreTheTrueExtremesAtAnyMagnitude)
         writeFile(path, before);
         refresh(path);
         const std::string after = readFile(path);
-        EXPECT_EQ(getLE<double>(after, 211), c.maxZ * 0.01);
-        EXPECT_EQ(getLE<double>(after, 219), c.minZ * 0.01);
+        for (size_t axis = c.allAxes ? 0 : 2; axis < 3; ++axis) {
+            SCOPED_TRACE("axis " + std::to_string(axis) + ", max " + std::to_string(c.max));
+            const double scale = getLE<double>(after, 131 + 8 * axis), offset = getLE<double>(after, 155 + 8 * axis);
+            EXPECT_EQ(getLE<double>(after, 179 + 16 * axis), c.max * scale + offset);
+            EXPECT_EQ(getLE<double>(after, 187 + 16 * axis), c.min * scale + offset);
+        }
     }
 }
 

@@ -61,11 +61,11 @@ inline Selection selectPoints(const TestGrid &g, const LasSpec &s, const std::ve
 
 // Header statistics of point records: count, per-return counts (bits 0-2
 // of byte 14, returns 1 to 5) and the bounds of the stored integers, which
-// start two inside the 32-bit range so that any stored value can be an
-// extreme (an empty set keeps them).
+// are some point's own; an empty set gets maxima of -2147483646 and minima of
+// 2147483646.
 struct HeaderStats {
-    int32_t max[3] = {-2147483646, -2147483646, -2147483646};
-    int32_t min[3] = {2147483646, 2147483646, 2147483646};
+    int32_t max[3] = {INT32_MIN, INT32_MIN, INT32_MIN};
+    int32_t min[3] = {INT32_MAX, INT32_MAX, INT32_MAX};
     uint32_t count = 0;
     uint32_t byReturn[5] = {};
 
@@ -91,8 +91,8 @@ struct HeaderStats {
             putLE<uint32_t>(header, 111 + 4 * r, byReturn[r]);
         for (size_t a = 0; a < 3; ++a) {
             const double scale = getLE<double>(header, 131 + 8 * a), offset = getLE<double>(header, 155 + 8 * a);
-            putLE<double>(header, 179 + 16 * a, max[a] * scale + offset);
-            putLE<double>(header, 187 + 16 * a, min[a] * scale + offset);
+            putLE<double>(header, 179 + 16 * a, (count == 0 ? -2147483646 : max[a]) * scale + offset);
+            putLE<double>(header, 187 + 16 * a, (count == 0 ? 2147483646 : min[a]) * scale + offset);
         }
     }
 };

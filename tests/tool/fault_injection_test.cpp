@@ -160,11 +160,17 @@ uint64_t physicalMemory()
     return static_cast<uint64_t>(::sysconf(_SC_PHYS_PAGES)) * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
 }
 
-// The input with header bounds that cover every grid: all its cells are
-// needed.
-void writeLasCoveringEverything(const TempDir &d)
+// The input with header bounds that cover every grid, and points at the
+// south-west and north-east corners of a grid of rows x cols unit cells at
+// (100, 200): all its cells are needed. Unit scales reach every row.
+void writeLasCoveringEverything(const TempDir &d, int64_t rows, int64_t cols)
 {
-    std::string las = baseLas();
+    LasSpec layout;
+    layout.scale[0] = layout.scale[1] = 1.0;
+    layout.offset[0] = 100;
+    layout.offset[1] = 200;
+    const std::vector<Point> corners = {{0, 0, 0}, {static_cast<int32_t>(cols - 1), static_cast<int32_t>(rows - 1), 0}};
+    std::string las = buildLas(layout, corners);
     for (size_t at = 179; at < 211; at += 16) {
         putLE<double>(las, at, 1e300);
         putLE<double>(las, at + 8, -1e300);
@@ -320,12 +326,13 @@ const std::vector<Case> &failureCases()
                      [=](const TempDir &d, std::vector<std::string> &a) {
                          writeFile(d / "big.hdr", gridHeader(cols, rows, "100", "200", "1", "-9999"));
                          sparseFile(d, "big.flt", "", uint64_t{4} * static_cast<uint64_t>(rows) * (1u << 16));
-                         writeLasCoveringEverything(d);
+                         writeLasCoveringEverything(d, rows, cols);
                          a[0] = "big.flt";
                      },
                      "Raster big.flt" + tooLarge, true});
-        // Header bounds around the first points only, and a last point at the
-        // grid's far corner: the cells under all of them cannot be held.
+        // Header bounds around the first points only, then a point at the
+        // grid's far corner and one back at its start: the cells under the
+        // points still to come when the first of them is met cannot be held.
         c.push_back(
             {"StaleBoundsNeedMoreThanMemory",
              [=](const TempDir &d, std::vector<std::string> &a) {
@@ -333,6 +340,7 @@ const std::vector<Case> &failureCases()
                  sparseFile(d, "big.flt", "", uint64_t{4} * static_cast<uint64_t>(rows) * (1u << 16));
                  std::vector<Point> points = basePoints();
                  points.push_back({static_cast<int32_t>((cols - 2) * 100), static_cast<int32_t>((rows - 2) * 100), 0});
+                 points.push_back(basePoints().front());
                  std::string las = buildLas(LasSpec{}, points);
                  for (size_t at = 179; at < 211; at += 16) {  // MaxX, MinX, then MaxY, MinY
                      putLE<double>(las, at, 230.0);
@@ -346,7 +354,7 @@ const std::vector<Case> &failureCases()
                      [=](const TempDir &d, std::vector<std::string> &a) {
                          sparseFile(d, "big.asc", gridHeader(cols, rows, "100", "200", "1", "-9999") + "1 2 3\n",
                                     uint64_t{2} * static_cast<uint64_t>(rows) * (1u << 16));
-                         writeLasCoveringEverything(d);
+                         writeLasCoveringEverything(d, rows, cols);
                          a[0] = "big.asc";
                      },
                      "Raster big.asc" + tooLarge, true});
@@ -356,7 +364,7 @@ const std::vector<Case> &failureCases()
                      [](const TempDir &d, std::vector<std::string> &a) {
                          writeFile(d / "narrow.hdr", gridHeader(4, INT32_MAX, "100", "200", "1", "-9999"));
                          sparseFile(d, "narrow.flt", "", uint64_t{INT32_MAX} * 16);
-                         writeLasCoveringEverything(d);
+                         writeLasCoveringEverything(d, INT32_MAX, 4);
                          a[0] = "narrow.flt";
                      },
                      "Raster narrow.flt" + narrow, true});
@@ -364,7 +372,7 @@ const std::vector<Case> &failureCases()
                      [](const TempDir &d, std::vector<std::string> &a) {
                          sparseFile(d, "narrow.asc", gridHeader(4, INT32_MAX, "100", "200", "1", "-9999") + "1\n2\n",
                                     uint64_t{INT32_MAX} * 8);
-                         writeLasCoveringEverything(d);
+                         writeLasCoveringEverything(d, INT32_MAX, 4);
                          a[0] = "narrow.asc";
                      },
                      "Raster narrow.asc" + narrow, true});

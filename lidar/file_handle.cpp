@@ -1,0 +1,34 @@
+#include "file_handle.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lidar {
+
+FilePtr open_file(const char *name, const char *mode)
+{
+    const bool update = std::strchr(mode, '+') != nullptr;
+    // O_NONBLOCK lets a FIFO without a writer open at once, so that its
+    // kind can be seen; it is cleared again for a file that is kept.
+    const int fd = ::open(name, (update ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st {};
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int error = S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ? errno : ENXIO;
+        ::close(fd);
+        errno = error;
+        return nullptr;
+    }
+    std::FILE *file = ::fdopen(fd, mode);
+    if (file == nullptr)
+        ::close(fd);
+    return FilePtr(file);
+}
+
+}  // namespace lidar

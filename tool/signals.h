@@ -1,0 +1,33 @@
+// The run's signals, set up in one place: every signal whose default action
+// ends the process first removes the output's temporary file (or empties an
+// output written in place), then ends the process as that signal would.
+#ifndef MORVANE_SIGNALS_H
+#define MORVANE_SIGNALS_H
+
+#include <csignal>
+
+// Installed once, before any file is created. A signal the caller ignores
+// (nohup, a background job) stays ignored. SIGPIPE is ignored (a console that
+// goes away costs nothing), and so is SIGXFSZ: a write beyond the file-size
+// limit then fails with EFBIG and is reported like any failed write.
+void watchTerminatingSignals();
+
+// While one lives, those signals wait: a file created and registered in its
+// scope can never be left unregistered by a signal in between.
+class TerminatingSignalsHeld {
+public:
+    TerminatingSignalsHeld();
+    ~TerminatingSignalsHeld();
+    TerminatingSignalsHeld(const TerminatingSignalsHeld &) = delete;
+    TerminatingSignalsHeld &operator=(const TerminatingSignalsHeld &) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+// What a terminating signal cleans up: the file to remove (nullptr: none),
+// and a descriptor to empty instead when that removal fails (-1: none).
+// The name must stay valid until it is replaced.
+void cleanUpOnSignal(const char *removeName, int truncateFd = -1);
+
+#endif
