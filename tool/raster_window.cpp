@@ -76,7 +76,13 @@ CellWindow cellsForInput(const GridGeometry &g, const LAS12Header &h, int fd, bo
         return {};
     const CellWindow whole = CellWindow::whole(g);
     const CellWindow hinted = windowForBounds(g, h.MinX, h.MaxX, h.MinY, h.MaxY);
-    if (cellsFitInMemory(hinted) && (!parsedWhole || hinted == whole))
+    // Stale or inflated bounds must not set the memory: cells that would
+    // cost more to read than the records are worth measuring the records
+    // for first. An ASCII grid is parsed once, so its window must be the
+    // points' own unless it is the whole grid anyway.
+    const uint64_t cellBytes = hinted.cellCount() * sizeof(float);
+    const uint64_t recordBytes = uint64_t{h.NumberOfPointReturns} * h.PointDataRecordLength;
+    if (cellsFitInMemory(hinted) && cellBytes <= recordBytes && (!parsedWhole || hinted == whole))
         return hinted;
     const RecordExtent extent = measureRecords(fd, h, 0);
     return extent.complete ? windowForRecords(g, h, extent.stats) : whole;

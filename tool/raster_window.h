@@ -25,9 +25,10 @@ struct RecordExtent {
 RecordExtent measureRecords(int fd, const LAS12Header &h, uint64_t from);
 
 // The cells a run holds before its record loop. The header bounds are a
-// hint: they serve when their cells can be held (and, for an ASCII grid,
-// which is parsed once, when they are the whole grid); otherwise the records
-// are measured and only the cells under them are held.
+// hint: they serve when their cells can be held and cost no more to read
+// than the records (and, for an ASCII grid, which is parsed once, when they
+// are the whole grid); otherwise the records are measured and only the
+// cells under them are held.
 CellWindow cellsForInput(const GridGeometry &g, const LAS12Header &h, int fd, bool parsedWhole);
 
 #endif

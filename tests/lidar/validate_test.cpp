@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <string>
 #include <vector>
@@ -170,6 +173,39 @@ TEST(FileAccess, OpensOrSays)
     const std::string missing = dir / "gone.txt";
     EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(file_access(missing.c_str()), -1); }),
               "Unable to open file " + missing + " in file_access()\n");
+}
+
+// A FIFO with no writer would block an ordinary open forever: each of these
+// refuses it at once, as it refuses a file it cannot open.
+TEST(SpecialFilesDeath, AFifoIsRefusedWithoutBlocking)
+{
+    GTEST_FLAG_SET(death_test_style, "fast");  // the child must see this temporary directory
+    TempDir dir;
+    const std::string fifo = dir / "pipe.las";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const struct {
+        const char *label;
+        int (*call)(const char *);
+    } cases[] = {
+        {"file_access", [](const char *name) { return int{file_access(name)}; }},
+        {"check_las", [](const char *name) { return int{check_las(name)}; }},
+        {"update_header",
+         [](const char *name) {
+             update_header(name);
+             return 0;
+         }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        // Killed by SIGALRM when it blocks.
+        EXPECT_EXIT(
+            {
+                ::alarm(10);
+                std::fflush(stdout);
+                std::_Exit(c.call(fifo.c_str()) & 0xff);
+            },
+            ::testing::ExitedWithCode(255), "");
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -89,6 +90,7 @@ struct RunResult {
     int status = -1;  // exit status as the shell sees it (255 for -1); kTimedOut if killed
     std::string out;  // everything written to standard output
     std::string err;  // everything written to standard error
+    long peakKiB = 0;  // the child's peak resident memory
 };
 
 constexpr int kTimedOut = -2;
@@ -137,20 +139,22 @@ inline RunResult runProgram(const std::string &exe, const std::vector<std::strin
     RunResult r;
     int wstatus = 0;
     bool hung = false;
+    rusage usage{};
     const auto deadline = std::chrono::steady_clock::now() + options.timeLimit;
     if (options.timeLimit.count() == 0) {
-        ::waitpid(pid, &wstatus, 0);
+        ::wait4(pid, &wstatus, 0, &usage);
     } else {
-        while (::waitpid(pid, &wstatus, WNOHANG) != pid) {
+        while (::wait4(pid, &wstatus, WNOHANG, &usage) != pid) {
             if (std::chrono::steady_clock::now() > deadline) {
                 hung = true;
                 ::kill(pid, SIGKILL);
-                ::waitpid(pid, &wstatus, 0);
+                ::wait4(pid, &wstatus, 0, &usage);
                 break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
+    r.peakKiB = usage.ru_maxrss;
     r.status = hung ? kTimedOut : WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     ::close(outFd);
     ::close(errFd);

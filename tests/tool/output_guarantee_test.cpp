@@ -10,7 +10,9 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -128,7 +130,8 @@ private:
 // Stalled before the output exists (reading a raster of many rows) or in
 // the record loop (temporary file open), then killed: the earlier output is
 // untouched, and only SIGKILL leaves the temporary file, never a file at the
-// output path.
+// output path. Every signal that ends a process by default cleans up; the
+// unfinished file is its owner's alone.
 TEST(OutputGuarantee, KilledRunLeavesTheEarlierOutput)
 {
     const struct {
@@ -140,7 +143,8 @@ TEST(OutputGuarantee, KilledRunLeavesTheEarlierOutput)
                   {"in the record loop", GridForm::FloatClassic, 2, true}};
     // 199 points: a progress line for each, more than the pipe holds.
     for (const auto &at : points) {
-        for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM,
+                                 SIGPROF, SIGKILL}) {
             SCOPED_TRACE(std::string(at.when) + ", signal " + std::to_string(signal));
             TempDir dir;
             writeSurvey(dir, at.form, at.rows, 199);
@@ -148,7 +152,13 @@ TEST(OutputGuarantee, KilledRunLeavesTheEarlierOutput)
             KillableRun run({at.form == GridForm::Ascii ? "dem.asc" : "dem.flt", "in.las", "out.las", "0", "3"},
                            dir.path());
             ASSERT_TRUE(run.waitUntilStalled());
-            EXPECT_EQ(temporaryFiles(dir).size(), at.outputStarted ? 1u : 0u);
+            const std::vector<std::string> started = temporaryFiles(dir);
+            EXPECT_EQ(started.size(), at.outputStarted ? 1u : 0u);
+            for (const std::string &name : started) {
+                struct stat st {};
+                ASSERT_EQ(::stat((dir / name).c_str(), &st), 0);
+                EXPECT_EQ(st.st_mode & 07777, 0600u) << "the unfinished output is open to others";
+            }
             EXPECT_EQ(run.kill(signal), signal);
             EXPECT_TRUE(readFile(dir / "out.las") == kEarlier);
             EXPECT_EQ(temporaryFiles(dir).size(), signal == SIGKILL && at.outputStarted ? 1u : 0u);
@@ -270,5 +280,138 @@ TEST(OutputGuarantee, ClosedConsoleDoesNotStopTheRun)
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(readFile(dir / "out.las") == readFile(dir / "alone.las"));
 }
+
+// Environments a batch system gives, in which the run must still put the
+// whole result in place: closed standard descriptors, another owner, a
+// umask of 0, directories where a rename cannot serve, a bind-mounted
+// output, a long name. Rows that need root or a mount skip elsewhere.
+struct Environment {
+    const char *name;
+    const char *output;                            // as given on the command line
+    void (*prepare)(const TempDir &, const std::string &output);  // as root, before the run
+    void (*beforeExec)();                          // in the child, after dropping to asUser
+    uid_t asUser;                                  // 0: as we are
+    bool needsRoot;
+    // Expected of the file finally written (-1: not checked).
+    int mode;
+    long owner, group;
+    const char *writtenFile;  // where the result is read back (nullptr: the output)
+};
+
+void PrintTo(const Environment &e, std::ostream *os)
+{
+    *os << e.name;
+}
+
+constexpr uid_t kNobody = 65534;
+
+void existingOutput(const TempDir &d, const std::string &out, mode_t mode, uid_t owner, gid_t group)
+{
+    writeFile(d / out, kEarlier);
+    if (::chown((d / out).c_str(), owner, group) != 0 || ::chmod((d / out).c_str(), mode) != 0)
+        throw std::runtime_error("cannot set the output's owner");
+}
+
+void closeStdinAndStdout()
+{
+    ::close(0);
+    ::close(1);
+}
+
+// A private mount namespace in which src.las is bind-mounted onto out.las;
+// exit 125 where that cannot be done.
+void bindMountOutput()
+{
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("src.las", "out.las", nullptr, MS_BIND, nullptr) != 0)
+        ::_exit(125);
+}
+
+const std::vector<Environment> &environments()
+{
+    static const std::vector<Environment> rows = {
+        {"ClosedStdinAndStdout", "out.las", nullptr, closeStdinAndStdout, 0, false, -1, -1, -1, nullptr},
+        {"UmaskZeroNewOutput", "out.las", nullptr, [] { ::umask(0); }, 0, false, 0666, -1, -1, nullptr},
+        {"OwnerAndGroupKept", "out.las",
+         [](const TempDir &d, const std::string &o) { existingOutput(d, o, 0640, kNobody, kNobody); }, nullptr, 0,
+         true, 0640, kNobody, kNobody, nullptr},
+        {"SetuidKeptWithTheOwner", "out.las",
+         [](const TempDir &d, const std::string &o) { existingOutput(d, o, 06755, kNobody, kNobody); }, nullptr, 0,
+         true, 06755, kNobody, kNobody, nullptr},
+        {"SetgidDroppedWhereTheGroupCannotBeKept", "out.las",
+         [](const TempDir &d, const std::string &o) {
+             ::chmod(d.path().c_str(), 0777);
+             existingOutput(d, o, 02775, kNobody, 0);
+         },
+         nullptr, kNobody, true, 0775, kNobody, kNobody, nullptr},
+        {"WritableOutputInReadOnlyDirectory", "ro/out.las",
+         [](const TempDir &d, const std::string &o) {
+             std::filesystem::create_directory(d / "ro");
+             existingOutput(d, o, 0666, 0, 0);
+             ::chmod((d / "ro").c_str(), 0555);
+         },
+         nullptr, kNobody, true, 0666, 0, 0, nullptr},
+        {"OthersOutputInStickyDirectory", "sticky/out.las",
+         [](const TempDir &d, const std::string &o) {
+             std::filesystem::create_directory(d / "sticky");
+             ::chmod((d / "sticky").c_str(), 01777);
+             existingOutput(d, o, 0666, 0, 0);
+         },
+         nullptr, kNobody, true, 0666, 0, 0, nullptr},
+        {"BindMountedOutput", "out.las",
+         [](const TempDir &d, const std::string &o) {
+             writeFile(d / "src.las", kEarlier);
+             writeFile(d / o, kEarlier);
+         },
+         bindMountOutput, 0, true, -1, -1, -1, "src.las"},
+        {"NameOfNameMaxBytes", nullptr, nullptr, nullptr, 0, false, -1, -1, -1, nullptr},
+    };
+    return rows;
+}
+
+class HostileEnvironment : public ::testing::TestWithParam<Environment> {};
+
+TEST_P(HostileEnvironment, TheWholeResultIsPutInPlace)
+{
+    const Environment &e = GetParam();
+    if (e.needsRoot && ::geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0755);
+    writeSurvey(dir, GridForm::FloatClassic);
+    ASSERT_EQ(runMorvane({"dem.flt", "in.las", "alone.las", "0", "3"}, dir.path()).status, 0);
+    const std::string expected = readFile(dir / "alone.las");
+    const std::string output = e.output != nullptr ? e.output : std::string(251, 'o') + ".las";
+    if (e.prepare != nullptr)
+        e.prepare(dir, output);
+
+    RunOptions options;
+    options.cwd = dir.path();
+    options.asUser = e.asUser;
+    options.beforeExec = e.beforeExec;
+    options.timeLimit = std::chrono::seconds(20);
+    const RunResult r = runProgram(MORVANE_EXE, {"dem.flt", "in.las", output, "0", "3"}, options);
+    if (r.status == 125 || r.status == 126)
+        GTEST_SKIP() << "cannot set up " << e.name << " here";
+
+    EXPECT_EQ(r.status, 0) << r.out;
+    const std::string written = dir / (e.writtenFile != nullptr ? e.writtenFile : output);
+    EXPECT_TRUE(readFile(written) == expected) << "the output is not the whole result";
+    struct stat st {};
+    ASSERT_EQ(::stat(written.c_str(), &st), 0);
+    if (e.mode >= 0) {
+        EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(e.mode));
+    }
+    if (e.owner >= 0) {
+        EXPECT_EQ(st.st_uid, static_cast<uid_t>(e.owner));
+        EXPECT_EQ(st.st_gid, static_cast<gid_t>(e.group));
+    }
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find(".morvane-partial-"), std::string::npos)
+            << "left behind: " << entry.path();
+}
+
+INSTANTIATE_TEST_SUITE_P(OutputGuarantee, HostileEnvironment, ::testing::ValuesIn(environments()),
+                         [](const auto &param) { return std::string(param.param.name); });
 
 }  // namespace

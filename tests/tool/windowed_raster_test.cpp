@@ -166,4 +166,50 @@ TEST(WindowedRaster, TilesAtCornersAndEdges)
     }
 }
 
+// Header bounds that are stale, zero or inflated do not set the memory: a
+// 100-point tile over a sparse DEM far larger than it holds the cells under
+// its points, whatever its header says, and gives the output of true bounds.
+TEST(WindowedRaster, StaleBoundsDoNotSetTheMemory)
+{
+    // A 20,000-cell-a-side DEM (1.6 GB) and one of 1,000,000 a side (4 TB,
+    // more than any memory), both sparse, 1 m cells at UTM magnitudes.
+    const double minx = 500000, miny = 4500000;
+    const struct {
+        const char *label;
+        int cells;            // a side
+        double bounds[4];     // MaxX, MinX, MaxY, MinY in metres from the corner
+        long capKiB;          // peak memory allowed
+    } cases[] = {
+        {"true", 20000, {110, 100, 110, 100}, 100 << 10},
+        {"elsewhere in the DEM", 20000, {19000, 9000, 19000, 9000}, 100 << 10},
+        {"zero", 20000, {-minx, -minx, -miny, -miny}, 100 << 10},
+        {"the whole DEM", 20000, {1e9, -1e9, 1e9, -1e9}, 100 << 10},
+        {"the whole of a DEM larger than memory", 1000000, {1e9, -1e9, 1e9, -1e9}, 100 << 10},
+    };
+    std::vector<Point> points;
+    for (int i = 0; i < 100; ++i)
+        points.push_back({10000 + (i % 10) * 100, 10000 + (i / 10) * 100, 0, 1});
+    LasSpec layout;
+    layout.offset[0] = minx;
+    layout.offset[1] = miny;
+    std::string reference;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        const auto side = static_cast<uint64_t>(c.cells);
+        writeFile(dir / "dem.hdr", gridHeader(c.cells, c.cells, "500000", "4500000", "1", "-9999"));
+        writeFile(dir / "dem.flt", "");
+        ASSERT_EQ(::truncate((dir / "dem.flt").c_str(), static_cast<off_t>(side * side * 4)), 0);
+        std::string las = buildLas(layout, points);
+        setBounds(las, minx + c.bounds[0], minx + c.bounds[1], miny + c.bounds[2], miny + c.bounds[3]);
+        writeFile(dir / "in.las", las);
+        const RunResult r = runMorvane({"dem.flt", "in.las", "out.las", "-1", "1"}, dir.path());
+        ASSERT_EQ(r.status, 0) << r.out;
+        EXPECT_LT(r.peakKiB, c.capKiB);
+        if (reference.empty())
+            reference = readFile(dir / "out.las");
+        EXPECT_TRUE(readFile(dir / "out.las") == reference) << "output differs from the run with true bounds";
+    }
+}
+
 }  // namespace
