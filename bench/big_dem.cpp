@@ -2,6 +2,10 @@
 //   tile.las     N points (LAS 1.2 format 1) over a 1 km x 1 km tile, header
 //                bounds true
 //   stale.las    the same records, header bounds covering a quarter of them
+//   zero.las     the same records, header bounds all zero
+//   elsewhere.las  the same records, header bounds on a 30 km x 30 km part
+//                of the big DEM away from the tile
+//   inflated.las the same records, header bounds covering every grid
 //   crop.flt     the tile's own 1,000 x 1,000-cell DEM (1 m cells) + .hdr
 //   big.flt      a 100,000 x 100,000-cell DEM (40 GB, sparse: only the rows
 //                under the tile are written, with the crop's values) + .hdr
@@ -140,14 +144,24 @@ void writeTile(const std::string &dir, uint64_t n, const std::vector<float> &til
             lo[a] = std::min(lo[a], xyz[a]), hi[a] = std::max(hi[a], xyz[a]);
     }
     h.NumberOfPointsByReturn[0] = static_cast<uint32_t>(n);
-    for (const char *name : {"tile.las", "stale.las"}) {
-        const bool stale = std::strcmp(name, "stale.las") == 0;
+    for (const char *name : {"tile.las", "stale.las", "zero.las", "elsewhere.las", "inflated.las"}) {
+        const std::string_view which(name);
         // Stale: the bounds of the south-west quarter of the tile only.
-        const double shrink = stale ? 0.5 : 1.0;
+        const double shrink = which == "stale.las" ? 0.5 : 1.0;
         h.MinX = lo[0] * 0.001 + kTileX;
         h.MaxX = (lo[0] + (hi[0] - lo[0]) * shrink) * 0.001 + kTileX;
         h.MinY = lo[1] * 0.001 + kTileY;
         h.MaxY = (lo[1] + (hi[1] - lo[1]) * shrink) * 0.001 + kTileY;
+        if (which == "zero.las")
+            h.MinX = h.MaxX = h.MinY = h.MaxY = 0.0;
+        if (which == "elsewhere.las") {
+            h.MinX = kBigX + 50000.0, h.MaxX = h.MinX + 30000.0;
+            h.MinY = kBigY + 50000.0, h.MaxY = h.MinY + 30000.0;
+        }
+        if (which == "inflated.las") {
+            h.MinX = h.MinY = -1e12;
+            h.MaxX = h.MaxY = 1e12;
+        }
         h.MinZ = lo[2] * 0.001;
         h.MaxZ = hi[2] * 0.001;
         const std::string path = dir + "/" + name;

@@ -2,7 +2,7 @@
 # Large-DEM benchmark: one 1 km x 1 km tile against its own 1,000 x 1,000
 # crop, against a 100,000 x 100,000-cell .flt (40 GB, sparse) and against a
 # 20,000 x 20,000-cell .asc; and the tile with header bounds covering a
-# quarter of its points. Every output must equal the crop run's byte for
+# quarter of its points, all zero, elsewhere in the big DEM, or every grid. Every output must equal the crop run's byte for
 # byte; times and peak memory are reported against the crop run of the same
 # session. Exits non-zero only when a run fails or an output differs.
 #
@@ -51,7 +51,8 @@ cleanup() {
 trap cleanup EXIT
 
 LOW=0 HIGH=10
-cases=("crop crop.flt tile.las" "big_flt big.flt tile.las" "stale_flt big.flt stale.las" "stale_crop crop.flt stale.las")
+cases=("crop crop.flt tile.las" "big_flt big.flt tile.las" "stale_flt big.flt stale.las" "stale_crop crop.flt stale.las"
+  "zero_flt big.flt zero.las" "elsewhere_flt big.flt elsewhere.las" "inflated_flt big.flt inflated.las")
 [ "$ASC" = 1 ] && cases+=("big_asc big.asc tile.las")
 
 # Outputs first: every one must be the crop run's.
@@ -95,9 +96,18 @@ row big_flt "tile vs 100,000 x 100,000 .flt (40 GB)"
 [ "$ASC" = 1 ] && row big_asc "tile vs 20,000 x 20,000 .asc"
 row stale_flt "stale header bounds, 100,000 x 100,000 .flt"
 row stale_crop "stale header bounds, crop (.flt)"
+row zero_flt "zero header bounds, 100,000 x 100,000 .flt"
+row elsewhere_flt "bounds 30 km x 30 km elsewhere, 100,000^2 .flt"
+row inflated_flt "bounds over every grid, 100,000^2 .flt"
 tb=$(median "${WALL[big_flt]}")
 printf '\n  big .flt / crop: %.2f (target <= 1.2), peak RSS over the crop run: %.1f MiB (target <= 32)\n' \
   "$(calc "$tb / $tc")" "$(calc "(${RSS[big_flt]} - $rc) / 1024")"
 if [ "$ASC" = 1 ]; then
   printf '  big .asc peak RSS over the crop run: %.1f MiB (target <= 32)\n' "$(calc "(${RSS[big_asc]} - $rc) / 1024")"
 fi
+worst=0
+for c in stale_flt zero_flt elsewhere_flt inflated_flt; do
+  [ "${RSS[$c]}" -le "$worst" ] || worst=${RSS[$c]}
+done
+printf '  stale, zero, elsewhere or inflated bounds, peak RSS over the crop run: at most %.1f MiB (target <= 32)\n' \
+  "$(calc "($worst - $rc) / 1024")"
