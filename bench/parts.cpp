@@ -18,8 +18,8 @@
 // Prints "name value" lines on standard output; the product's own console
 // text is discarded.
 #include "LiDAR.h"
-#include "raster.h"
-#include "record_selection.h"
+#include "raster/raster.h"
+#include "select/kernels.h"
 #include "stdio_grid.h"
 
 #include <algorithm>

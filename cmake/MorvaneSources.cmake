@@ -4,6 +4,8 @@
 set(MORVANE_LIDAR_SOURCES
   ${MORVANE_ROOT}/lidar/file_handle.cpp
   ${MORVANE_ROOT}/lidar/process_exit.cpp
+  ${MORVANE_ROOT}/lidar/read_at.cpp
+  ${MORVANE_ROOT}/lidar/record_extent.cpp
   ${MORVANE_ROOT}/lidar/header_read.cpp
   ${MORVANE_ROOT}/lidar/validate.cpp
   ${MORVANE_ROOT}/lidar/update_header.cpp
@@ -15,27 +17,31 @@ set(MORVANE_LIDAR_SOURCES
 # The tool without main(). The AVX-512 kernel exists only on x86-64;
 # elsewhere a stand-in reports it unavailable and the portable kernel serves.
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
-  set(MORVANE_VECTOR_KERNEL ${MORVANE_ROOT}/tool/record_selection_avx512.cpp)
+  set(MORVANE_VECTOR_KERNEL ${MORVANE_ROOT}/tool/select/avx512_kernel.cpp)
 else()
-  set(MORVANE_VECTOR_KERNEL ${MORVANE_ROOT}/tool/record_selection_vector_none.cpp)
+  set(MORVANE_VECTOR_KERNEL ${MORVANE_ROOT}/tool/select/no_vector_kernel.cpp)
 endif()
 set(MORVANE_TOOL_SOURCES
-  ${MORVANE_ROOT}/tool/ascii_grid.cpp
-  ${MORVANE_ROOT}/tool/command_line.cpp
-  ${MORVANE_ROOT}/tool/float_grid.cpp
-  ${MORVANE_ROOT}/tool/header_entries.cpp
-  ${MORVANE_ROOT}/tool/header_keywords.cpp
-  ${MORVANE_ROOT}/tool/numeric_text.cpp
-  ${MORVANE_ROOT}/tool/output_file.cpp
-  ${MORVANE_ROOT}/tool/path_checks.cpp
-  ${MORVANE_ROOT}/tool/point_filter.cpp
-  ${MORVANE_ROOT}/tool/raster.cpp
-  ${MORVANE_ROOT}/tool/raster_header.cpp
-  ${MORVANE_ROOT}/tool/raster_window.cpp
-  ${MORVANE_ROOT}/tool/record_selection.cpp
+  ${MORVANE_ROOT}/tool/run_failure.cpp
+  ${MORVANE_ROOT}/tool/text/numeric_text.cpp
+  ${MORVANE_ROOT}/tool/text/quoted_token.cpp
+  ${MORVANE_ROOT}/tool/text/text_reader.cpp
+  ${MORVANE_ROOT}/tool/grid_header/header_entries.cpp
+  ${MORVANE_ROOT}/tool/grid_header/header_keywords.cpp
+  ${MORVANE_ROOT}/tool/grid_header/raster_header.cpp
+  ${MORVANE_ROOT}/tool/raster/ascii_grid.cpp
+  ${MORVANE_ROOT}/tool/raster/cells_needed.cpp
+  ${MORVANE_ROOT}/tool/raster/float_grid.cpp
+  ${MORVANE_ROOT}/tool/raster/grid_file.cpp
+  ${MORVANE_ROOT}/tool/raster/raster.cpp
+  ${MORVANE_ROOT}/tool/select/portable_kernel.cpp
   ${MORVANE_VECTOR_KERNEL}
-  ${MORVANE_ROOT}/tool/run.cpp
-  ${MORVANE_ROOT}/tool/signals.cpp
-  ${MORVANE_ROOT}/tool/tally_report.cpp
-  ${MORVANE_ROOT}/tool/text_reader.cpp
+  ${MORVANE_ROOT}/tool/select/record_loop.cpp
+  ${MORVANE_ROOT}/tool/select/selection_context.cpp
+  ${MORVANE_ROOT}/tool/select/tally_report.cpp
+  ${MORVANE_ROOT}/tool/run/command_line.cpp
+  ${MORVANE_ROOT}/tool/run/output_file.cpp
+  ${MORVANE_ROOT}/tool/run/path_checks.cpp
+  ${MORVANE_ROOT}/tool/run/run.cpp
+  ${MORVANE_ROOT}/tool/run/signals.cpp
 )

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string text(reinterpret_cast<const char *>(data), size);
     fuzz::writeFile(path, text);
     fuzz::loadRasterOnce(path, [](const Raster &r) {
-        FUZZ_CHECK(r.ascii);
+        FUZZ_CHECK(r.ascii());
         fuzz::touchEveryCell(r);
     });
     std::string after;

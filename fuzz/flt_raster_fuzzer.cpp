@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fuzz::removeFile(flt);
 
     const bool loaded = fuzz::loadRasterOnce(flt, [&parts](const Raster &r) {
-        FUZZ_CHECK(!r.ascii);
+        FUZZ_CHECK(!r.ascii());
         fuzz::touchEveryCell(r);
         // Every cell came from the data file: it holds at least the grid.
         FUZZ_CHECK(CellWindow::whole(r.grid()).cellCount() * 4 <= parts.back().size());

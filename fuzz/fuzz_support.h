@@ -5,7 +5,7 @@
 #define MORVANE_FUZZ_SUPPORT_H
 
 #include "process_exit.h"
-#include "raster.h"
+#include "raster/raster.h"
 #include "run_failure.h"
 
 #include <unistd.h>

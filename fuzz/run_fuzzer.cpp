@@ -10,8 +10,9 @@
 // status 0 leaves an output whose header counts exactly its records, each
 // an input record in input order; status 1 and failures leave no output
 // (a failure before the output was opened leaves the old one untouched).
-#include "command_line.h"
 #include "fuzz_support.h"
+#include "run/command_line.h"
+#include "run/run.h"
 
 #include <filesystem>
 

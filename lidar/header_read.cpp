@@ -4,7 +4,12 @@ namespace lidar {
 
 bool read_checked_header(std::FILE *file, const char *name, LAS12Header &h)
 {
-    if (std::fread(&h, sizeof h, 1, file) != 1) {
+    return check_header(h, std::fread(&h, sizeof h, 1, file) == 1, name);
+}
+
+bool check_header(const LAS12Header &h, bool whole, const char *name)
+{
+    if (!whole) {
         std::printf("\nFile %s is too short to hold a LAS header\n", name);
         return false;
     }

@@ -9,9 +9,13 @@
 
 namespace lidar {
 
-// Reads the 227-byte header from the file's current position and checks that
-// its OffsetToData lies past it and its record length holds a point's common
-// fields. On refusal prints why, naming the file, and returns false.
+// Checks a header read from a file (`whole`: all 227 bytes of it were
+// there): its OffsetToData lies past it and its record length holds a
+// point's common fields. On refusal prints why, naming the file, and
+// returns false.
+bool check_header(const LAS12Header &header, bool whole, const char *name);
+
+// Reads the 227-byte header from the file's current position and checks it.
 bool read_checked_header(std::FILE *file, const char *name, LAS12Header &header);
 
 // The confirmation the header refresh prints.

@@ -1,6 +1,6 @@
 // Morvane: keep the points of a LAS file whose elevation lies in a window
 // relative to an elevation raster.
-#include "command_line.h"
+#include "run/run.h"
 
 int main(int argc, char **argv)
 {

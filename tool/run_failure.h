@@ -1,15 +1,16 @@
-// How the tool's own checks end a run. The message is on the console by the
-// time RunFailure is thrown; morvaneMain catches it and ends the run with
-// status -1, and on the way the owners of files and buffers clean up (a
-// partial output is removed by its owner, never left behind).
+// How the tool ends a run that cannot go on. failRun prints the refusal on
+// the console and throws RunFailure; morvaneMain catches it and ends the run
+// with status -1, and on the way the owners of files and buffers clean up
+// (a partial output is removed by its owner, never left behind).
 #ifndef MORVANE_RUN_FAILURE_H
 #define MORVANE_RUN_FAILURE_H
 
 struct RunFailure {};
 
-[[noreturn]] inline void failRun()
-{
-    throw RunFailure{};
-}
+// Prints the message (a printf format and its arguments), then throws.
+[[noreturn]] void failRun(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// For a refusal that a library check has already printed.
+[[noreturn]] void failRun();
 
 #endif

@@ -1,7 +1,7 @@
 // Grid headers read by keyword: what each accepted form yields, and that
 // every form the loaders cannot represent is refused with the keyword named.
-#include "raster_header.h"
-#include "text_reader.h"
+#include "grid_header/raster_header.h"
+#include "text/text_reader.h"
 
 #include <gtest/gtest.h>
 

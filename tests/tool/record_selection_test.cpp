@@ -4,7 +4,8 @@
 // in for a division (points exactly on, and a hair either side of, cell
 // borders), lanes outside the grid, NODATA and NaN cells, NaN and infinite
 // coordinates, and block lengths that leave a partial group of eight.
-#include "record_selection.h"
+#include "raster/raster.h"
+#include "select/kernels.h"
 
 #include <gtest/gtest.h>
 

@@ -8,12 +8,13 @@
 //
 // Cases are seeded: a failure names its case and seed, and
 // MORVANE_PROPERTY_SEED=<n> runs another reproducible set.
-#include "command_line.h"
 #include "console_text.h"
 #include "grid_builder.h"
 #include "las_builder.h"
-#include "raster.h"
+#include "raster/raster.h"
 #include "reference.h"
+#include "run/command_line.h"
+#include "run/run.h"
 #include "stdout_capture.h"
 #include "test_files.h"
 

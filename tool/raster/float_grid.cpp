@@ -1,0 +1,60 @@
+// Binary float grids: 32-bit cells, north row first, with a .hdr beside them.
+#include "raster/grid_formats.h"
+
+#include "block_size.h"
+#include "read_at.h"
+#include "run_failure.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Exactly `bytes` bytes at `offset`, unless the file ends or fails first.
+void readAt(const GridFile &f, const GridGeometry &g, int fd, void *into, size_t bytes, uint64_t offset)
+{
+    if (lidar::read_at(fd, into, bytes, offset) == bytes)
+        return;
+    if (errno != 0)
+        failRun("\nCannot read raster file %s: %s\n", f.data.c_str(), std::strerror(errno));
+    failRun("\nRaster file %s ends before its %d x %d values\n", f.data.c_str(), g.rows, g.cols);
+}
+
+void swapBytes(float *cells, size_t count)
+{
+    for (size_t k = 0; k < count; ++k)
+        cells[k] = std::bit_cast<float>(__builtin_bswap32(std::bit_cast<uint32_t>(cells[k])));
+}
+
+}  // namespace
+
+// Only the window's rows are read, and of each only its columns: a tile's
+// cells out of a DEM of any size. When the window spans whole rows they lie
+// in the file as one run, read in blocks of about 1 MiB.
+void readFloatGridCells(const GridFile &f, const RasterHeader &h, std::FILE *file, const CellWindow &window,
+                        float *cells, const RowProgress &progress)
+{
+    const GridGeometry &g = h.grid;
+    const int fd = ::fileno(file);
+    const auto gridCols = static_cast<uint64_t>(g.cols);
+    const auto windowCols = static_cast<size_t>(window.cols());
+    const bool wholeRows = window.cols() == g.cols;
+    const size_t rowsPerRead = wholeRows ? std::max<size_t>(1, lidar::kBlockBytes / (windowCols * sizeof(float))) : 1;
+    size_t rowsRead = 0;  // of the window, from its northern row
+    for (int32_t row = g.rows - 1; row >= 0; --row) {
+        const auto index = static_cast<size_t>(window.rowEnd - 1 - row);  // in the window
+        if (window.containsRow(row) && index == rowsRead) {
+            const size_t run = std::min(rowsPerRead, static_cast<size_t>(window.rows()) - index);
+            const uint64_t fileRow = static_cast<uint64_t>(g.rows - 1 - row);
+            float *into = cells + window.rowStart(row);
+            readAt(f, g, fd, into, run * windowCols * sizeof(float),
+                   (fileRow * gridCols + static_cast<uint64_t>(window.colBegin)) * sizeof(float));
+            if (h.bigEndian)
+                swapBytes(into, run * windowCols);
+            rowsRead += run;
+        }
+        progress.row(row);
+    }
+}

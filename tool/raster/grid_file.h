@@ -1,0 +1,43 @@
+// What the raster and each format share, below both: which kind of grid a
+// name stands for (asked once, the answer handed on), opening its files,
+// reading its header, and the progress lines of a load.
+#ifndef MORVANE_GRID_FILE_H
+#define MORVANE_GRID_FILE_H
+
+#include "file_handle.h"
+#include "grid_header/raster_header.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct GridFile {
+    bool ascii = false;  // an ASCII grid, else a binary float grid
+    std::string data;    // the cells: the raster's own name
+    std::string header;  // the keywords: the .asc itself, or the .flt's .hdr
+};
+
+// By the name's extension (case-sensitive); nullopt for neither .asc nor .flt.
+std::optional<GridFile> classifyGridFile(const char *name);
+
+// The file opened for reading; when it cannot be, prints so and fails the run.
+lidar::FilePtr openGridFileOrFail(const std::string &name, const char *mode);
+
+// The header parsed; a refusal is printed, naming the header file, and the
+// run failed. An ASCII grid's header records where its values begin.
+RasterHeader readGridHeaderOrFail(const GridFile &file);
+
+// The "Reading raster" progress lines, row by row from the north.
+class RowProgress {
+public:
+    RowProgress(bool shown, bool ascii, int32_t rows);
+    void row(int32_t r) const;
+
+private:
+    bool shown_;
+    bool ascii_;
+    int32_t percentPerStep_;
+    int32_t step_ = 1;
+};
+
+#endif

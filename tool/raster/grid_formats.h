@@ -1,0 +1,19 @@
+// The two raster file kinds' cells: each fills the cells of a window from
+// the grid file, opened by the loader, given the file's parsed header.
+#ifndef MORVANE_GRID_FORMATS_H
+#define MORVANE_GRID_FORMATS_H
+
+#include "grid_header/raster_header.h"
+#include "raster/cell_window.h"
+#include "raster/grid_file.h"
+
+#include <cstdio>
+
+// Fill `cells` (window.rows() x window.cols(), northern row first); a
+// failure prints its message and fails the run.
+void readAsciiGridCells(const GridFile &f, const RasterHeader &h, std::FILE *file, const CellWindow &window,
+                        float *cells, const RowProgress &progress);
+void readFloatGridCells(const GridFile &f, const RasterHeader &h, std::FILE *file, const CellWindow &window,
+                        float *cells, const RowProgress &progress);
+
+#endif

@@ -1,0 +1,24 @@
+#include "run/command_line.h"
+
+#include "LiDAR.h"
+#include "name_form.h"
+
+#include <cstdio>
+
+void usage()
+{
+    std::puts("\nUsage:");
+    std::puts("Morvane <Raster file (.flt or .asc)> <Input LAS> <Output LAS>");
+    std::puts("                     <Minimum elevation value relative to raster cell value>");
+    std::puts("                     <Maximum elevation value relative to raster cell value>\n");
+}
+
+int16_t checkNameForm(const char *filename)
+{
+    return lidar::check_name_form(filename);
+}
+
+int16_t checkExtension(const char *filename, const char *extension)
+{
+    return check_file_extension(filename, extension);
+}

@@ -1,0 +1,18 @@
+// Checks of the file names a run is given, made before anything is read or
+// written: no special file where a regular one is expected, and no output
+// that would overwrite one of the inputs.
+#ifndef MORVANE_PATH_CHECKS_H
+#define MORVANE_PATH_CHECKS_H
+
+#include "raster/grid_file.h"
+
+#include <optional>
+
+// Each prints the refusal and fails the run.
+void refuseSpecialInput(const char *name);   // a pipe or device would block or be consumed
+void refuseSpecialOutput(const char *name);  // only a regular file can be replaced whole
+// The raster, its .hdr and the input LAS are never overwritten.
+void refuseOverwritingInputs(const char *raster, const std::optional<GridFile> &grid, const char *input,
+                             const char *output);
+
+#endif

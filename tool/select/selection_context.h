@@ -1,0 +1,39 @@
+// What the classification of point records reads, widened to double once
+// per run: the header's scales, the grid, the cells held and the window.
+#ifndef MORVANE_SELECTION_CONTEXT_H
+#define MORVANE_SELECTION_CONTEXT_H
+
+#include "LiDAR.h"
+#include "raster/cell_window.h"
+
+#include <cstddef>
+#include <cstdint>
+
+struct Raster;
+
+// Everything the classification reads, widened to double once per run.
+struct SelectionContext {
+    double xScale, xOffset, yScale, yOffset, zScale, zOffset;
+    double minx, miny, cellsize, rows, cols;
+    // The cells held: a window of the grid, northern row first.
+    const float *cells;
+    CellWindow window;  // where a cell lies among them (CellWindow::indexOf)
+    double rowBegin, rowEnd, colBegin, colEnd;
+    int32_t topRow, firstCol;  // the window's northern row, western column
+    size_t windowCols;
+    float nodata;
+    bool nodataIsNaN;  // every NaN cell is NODATA
+    double low, high;
+    // The cell index is (coordinate - corner) / cellsize. The vector kernel
+    // multiplies by cellsizeInverse instead and divides only where the
+    // product lies within nearBorder of a whole number, where the two could
+    // floor differently; nearBorder is negative when the product is always
+    // exact (a power-of-two cell size) and there is no inverse (0) when it
+    // cannot be trusted at all.
+    double cellsizeInverse;
+    double nearBorder;
+
+    SelectionContext(const LAS12Header &h, const Raster &raster, double lowLimit, double highLimit);
+};
+
+#endif

@@ -1,0 +1,44 @@
+#include "text/numeric_text.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <string>
+
+std::string_view withoutPlus(std::string_view token)
+{
+    if (token.size() > 1 && token[0] == '+' && token[1] != '-' && token[1] != '+')
+        token.remove_prefix(1);
+    return token;
+}
+
+bool parseDouble(std::string_view token, double &value)
+{
+    const std::string_view t = withoutPlus(token);
+    const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), value, std::chars_format::general);
+    return ec == std::errc() && ptr == t.data() + t.size();
+}
+
+bool parseInteger(std::string_view token, int64_t &value)
+{
+    const std::string_view t = withoutPlus(token);
+    const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
+    return ec == std::errc() && ptr == t.data() + t.size();
+}
+
+bool parseOtherFloat(std::string_view token, float &value)
+{
+    const std::string_view t = withoutPlus(token);
+    const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), value, std::chars_format::general);
+    if (ec == std::errc() && ptr == t.data() + t.size())
+        return true;
+    // Rare forms: out of float range (inf or 0 like strtof) and hexadecimal.
+    // strtof stops at a NUL byte inside the token: the whole token must be
+    // used, not just the text before it.
+    const std::string copy(token);
+    char *endp = nullptr;
+    const float parsed = std::strtof(copy.c_str(), &endp);
+    if (endp == copy.c_str() || endp != copy.c_str() + copy.size())
+        return false;
+    value = parsed;
+    return true;
+}
