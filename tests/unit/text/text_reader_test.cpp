@@ -1,0 +1,87 @@
+// The token reader with a window far smaller than the text: tokens that
+// straddle refills, runs of spaces longer than the window, a token that
+// does not fit, the offset the header parse hands on, and unget.
+#include "file_handle.h"
+#include "test_files.h"
+#include "text/text_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace test_support;
+
+namespace {
+
+struct Read {
+    std::vector<std::string> tokens;
+    bool tooLong = false;
+};
+
+Read readAll(const std::string &text, size_t window)
+{
+    TempDir dir;
+    writeFile(dir / "t.txt", text);
+    lidar::FilePtr f = lidar::open_file((dir / "t.txt").c_str(), "r");
+    TextReader reader(f.get(), window);
+    Read r;
+    for (std::string_view t = reader.next(); !t.empty(); t = reader.next())
+        r.tokens.emplace_back(t);
+    r.tooLong = reader.tooLong();
+    return r;
+}
+
+TEST(TextReader, SmallWindows)
+{
+    const struct {
+        const char *label;
+        std::string text;
+        size_t window;
+        std::vector<std::string> tokens;
+        bool tooLong;
+    } cases[] = {
+        {"tokens straddling every refill",
+         "12.5 -3 4000000.25\n7\t8\r\n9",
+         11,
+         {"12.5", "-3", "4000000.25", "7", "8", "9"},
+         false},
+        {"a run of spaces longer than the window", "1" + std::string(50, ' ') + "2   \n\n", 8, {"1", "2"}, false},
+        {"a token exactly the window", "abcdefgh x", 8, {}, true},
+        {"a token longer than the window, after others", "1 2 " + std::string(30, '7') + " 3", 16, {"1", "2"}, true},
+        {"no final space", "4500000.125", 8, {}, true},
+        {"no final space, window enough", "4500000.125", 64, {"4500000.125"}, false},
+        {"control bytes inside a token", std::string("1\0002 3", 5), 4, {std::string("1\0002", 3), "3"}, false},
+        {"empty", "", 8, {}, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        const Read r = readAll(c.text, c.window);
+        EXPECT_EQ(r.tokens, c.tokens);
+        EXPECT_EQ(r.tooLong, c.tooLong);
+    }
+}
+
+// Where a token begins, counted across refills, and a token handed back.
+TEST(TextReader, OffsetsAndUnget)
+{
+    const std::string text = "ncols 4\nnrows   2\n  12.5 13";
+    TempDir dir;
+    writeFile(dir / "t.txt", text);
+    lidar::FilePtr f = lidar::open_file((dir / "t.txt").c_str(), "r");
+    TextReader reader(f.get(), 6);
+    for (const char *expected : {"ncols", "4", "nrows", "2", "12.5"}) {
+        const std::string_view t = reader.next();
+        ASSERT_EQ(t, expected);
+        EXPECT_EQ(reader.lastTokenOffset(), text.find(std::string(expected) + (t == "4" ? "\n" : "")));
+    }
+    reader.unget();
+    EXPECT_EQ(reader.lastTokenOffset(), text.find("12.5"));
+    EXPECT_EQ(reader.next(), "12.5");
+    EXPECT_EQ(reader.next(), "13");
+    EXPECT_EQ(reader.next(), "");
+    EXPECT_EQ(reader.lastTokenOffset(), text.size());
+}
+
+}  // namespace
