@@ -30,6 +30,7 @@ set(MORVANE_TOOL_SOURCES
   ${MORVANE_ROOT}/tool/grid_header/header_keywords.cpp
   ${MORVANE_ROOT}/tool/grid_header/raster_header.cpp
   ${MORVANE_ROOT}/tool/raster/ascii_grid.cpp
+  ${MORVANE_ROOT}/tool/raster/cell_block.cpp
   ${MORVANE_ROOT}/tool/raster/cells_needed.cpp
   ${MORVANE_ROOT}/tool/raster/float_grid.cpp
   ${MORVANE_ROOT}/tool/raster/grid_file.cpp

@@ -34,7 +34,7 @@ Raster makeRaster(int32_t rows, int32_t cols, double minx, double miny, double c
     r.header.nodata = nodata;
     r.window = window.cellCount() != 0 ? window : CellWindow::whole(r.header.grid);
     const size_t count = static_cast<size_t>(r.window.cellCount());
-    r.cells = std::make_unique<float[]>(count);
+    r.cells = CellBlock::allocate(count);
     std::uniform_real_distribution<float> height(-5.0f, 5.0f);
     for (size_t i = 0; i < count; ++i) {
         const uint32_t kind = rng() % 16;

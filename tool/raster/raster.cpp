@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <new>
 #include <optional>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -69,30 +68,11 @@ void checkFitsInMemory(const Raster &r, const CellWindow &w)
                 r.grid().rows, r.grid().cols);
 }
 
-// Maps the block's pages in one call, which costs a good deal less than a
-// page fault on each of them while the cells are filled. Only an
-// optimisation: where the kernel cannot, the pages are faulted in as before.
-void prefault(float *cells, size_t bytes)
+CellBlock allocateCells(const CellWindow &w)
 {
-#ifdef MADV_POPULATE_WRITE
-    static const auto kPage = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const auto start = reinterpret_cast<uintptr_t>(cells);
-    const uintptr_t first = (start + kPage - 1) & ~(kPage - 1), end = (start + bytes) & ~(kPage - 1);
-    if (end > first)
-        ::madvise(reinterpret_cast<void *>(first), end - first, MADV_POPULATE_WRITE);
-#else
-    (void)cells;
-    (void)bytes;
-#endif
-}
-
-std::unique_ptr<float[]> allocateCells(const CellWindow &w)
-{
-    const size_t count = static_cast<size_t>(w.cellCount());
-    std::unique_ptr<float[]> cells(new (std::nothrow) float[count]);
+    CellBlock cells = CellBlock::allocate(static_cast<size_t>(w.cellCount()));
     if (!cells)
         failRun("\nUnable to allocate memory for raster array\n");
-    prefault(cells.get(), count * sizeof(float));
     return cells;
 }
 
@@ -127,7 +107,7 @@ void loadCells(Raster &r, const CellWindow &window, bool progress)
     else if (progress)
         std::printf("\r... Reading raster ...%55s", "");
     const RowProgress rows(progress, r.ascii(), r.grid().rows);
-    std::unique_ptr<float[]> cells = allocateCells(window);
+    CellBlock cells = allocateCells(window);
     if (r.ascii())
         readAsciiGridCells(r.file, r.header, file.get(), window, cells.get(), rows);
     else

@@ -4,6 +4,7 @@
 #define MORVANE_RASTER_H
 
 #include "grid_header/raster_header.h"
+#include "raster/cell_block.h"
 #include "raster/cell_window.h"
 #include "raster/grid_file.h"
 
@@ -17,7 +18,7 @@ struct Raster {
     // The cells held: window.rows() x window.cols() of them, in one block
     // laid out as the files hold them (CellWindow::indexOf).
     CellWindow window;
-    std::unique_ptr<float[]> cells;
+    CellBlock cells;
 
     const GridGeometry &grid() const { return header.grid; }
     bool ascii() const { return file.ascii; }

@@ -1,0 +1,65 @@
+#include "raster/cell_block.h"
+
+#include <cstdint>
+#include <sys/mman.h>
+
+namespace {
+
+constexpr size_t kHugePage = size_t{2} << 20;
+
+}  // namespace
+
+CellBlock CellBlock::allocate(size_t count)
+{
+    CellBlock block;
+    if (count > SIZE_MAX / sizeof(float) - kHugePage)
+        return block;
+    const size_t bytes = count * sizeof(float);
+    const bool huge = bytes >= kHugePage;
+    // A huge block is placed on a 2 MiB boundary: one extra page of address
+    // space to choose it from, never touched.
+    const size_t rounded = huge ? (bytes + kHugePage - 1) / kHugePage * kHugePage : bytes;
+    const size_t mapped = rounded + (huge ? kHugePage : 0);
+    void *mapping = ::mmap(nullptr, mapped == 0 ? 1 : mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1,
+                           0);
+    if (mapping == MAP_FAILED)
+        return block;
+    auto *start = static_cast<char *>(mapping);
+    if (huge) {
+        start += (kHugePage - reinterpret_cast<uintptr_t>(start) % kHugePage) % kHugePage;
+#ifdef MADV_HUGEPAGE
+        (void)::madvise(start, rounded, MADV_HUGEPAGE);
+#endif
+    }
+#ifdef MADV_POPULATE_WRITE
+    if (rounded != 0)
+        (void)::madvise(start, rounded, MADV_POPULATE_WRITE);
+#endif
+    block.cells_ = reinterpret_cast<float *>(start);
+    block.mapping_ = mapping;
+    block.mappedBytes_ = mapped == 0 ? 1 : mapped;
+    return block;
+}
+
+CellBlock &CellBlock::operator=(CellBlock &&other) noexcept
+{
+    if (this != &other) {
+        reset();
+        cells_ = other.cells_;
+        mapping_ = other.mapping_;
+        mappedBytes_ = other.mappedBytes_;
+        other.cells_ = nullptr;
+        other.mapping_ = nullptr;
+        other.mappedBytes_ = 0;
+    }
+    return *this;
+}
+
+void CellBlock::reset()
+{
+    if (mapping_ != nullptr)
+        ::munmap(mapping_, mappedBytes_);
+    cells_ = nullptr;
+    mapping_ = nullptr;
+    mappedBytes_ = 0;
+}
