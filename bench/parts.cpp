@@ -17,8 +17,8 @@
 //   morvane-parts sort N K
 //     Times the library's key-and-index sort (l_quicksort, d_quicksort) on
 //     N random keys, the baseline, and on the layouts that defeat its middle
-//     pivot: organ pipe, organ pipe with every key twice, sawtooth. Exits 1
-//     unless every result is sorted with its own companions.
+//     pivot: organ pipe, organ pipe with ties (every key twice a slope),
+//     sawtooth. Exits 1 unless every result is sorted with its companions.
 //
 // Prints "name value" lines on standard output; the product's own console
 // text is discarded.

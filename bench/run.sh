@@ -247,7 +247,7 @@ BEGIN {
   printf "    %-28s %8s %9s %9s %9s\n", "keys", "int32 s", "x random", "double s", "x random"
   sortrow("random (baseline)", "random")
   sortrow("organ pipe", "organ_pipe")
-  sortrow("organ pipe, every key twice", "organ_pipe_ties")
+  sortrow("organ pipe with ties", "organ_pipe_ties")
   sortrow("sawtooth", "sawtooth")
   worst = 0
   split("organ_pipe organ_pipe_ties sawtooth", shapes, " ")
