@@ -640,7 +640,7 @@ TEST(SortArrangement, KeyFamiliesKeepTheWrittenArrangement)
         {"double organ pipe", kDoubleOrganPipe, {1000, 4000, 100000}, true},
         {"zigzag scan lines", kZigzagScanLines, {257, 10000}, true},
         {"sorted, last tenth random", kSortedRandomTail, {100000, 1000000}, true},
-        {"organ pipe with ties", kOrganPipeWithTies, {100, 1000, 4000, 10000}, true},
+        {"organ pipe with ties", kOrganPipeWithTies, {100, 1000, 4000}, true},
         {"organ pipe", kOrganPipe, {64, 1000, 4000}, true},
         {"sawtooth", kSawtooth, {1000, 4000}, true},
         {"flight-line GPS times", kFlightLineTimes, {10000, 100000}, true},
@@ -649,7 +649,7 @@ TEST(SortArrangement, KeyFamiliesKeepTheWrittenArrangement)
         {"random", kRandom, {4000, 100000}, true},
         // Past the budget: the quicksort as written would be quadratic.
         {"organ pipe with ties", kOrganPipeWithTies, {20000}, false},
-        {"organ pipe", kOrganPipe, {10000, 100000}, false},
+        {"organ pipe", kOrganPipe, {10000}, false},
         {"sawtooth", kSawtooth, {20000}, false},
     };
     for (const Row &row : rows) {
