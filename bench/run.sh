@@ -19,16 +19,18 @@ usage: bench/run.sh [options]
   --big-gb G     size of the LAS file for the memory run, in GiB; 0 skips it (default 2)
   --low L        lower limit of the elevation window (default -0.05)
   --high H       upper limit of the elevation window (default 0.05)
+  --sort-keys N  keys of the library's sort timings (default 1000000)
   --dir D        working directory for generated files (default /tmp/morvane-bench)
   --build B      CMake build directory (default build-bench, configured if missing)
   --keep         keep the generated files (default: removed at the end)
-  --quick        tiny sizes (200000 points, 400 x 500 raster), one run each, no big
-                 file, targets not judged: for CI. Other options still apply.
+  --quick        tiny sizes (200000 points, 400 x 500 raster, 100000 sort keys), one
+                 run each, no big file, targets not judged: for CI. Other options
+                 still apply.
 EOF
 }
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-POINTS="" ROWS="" COLS="" REPEAT="" BIG_GB="" LOW=-0.05 HIGH=0.05 DIR="" BUILD=$ROOT/build-bench KEEP=0 QUICK=0
+POINTS="" ROWS="" COLS="" REPEAT="" BIG_GB="" SORT_KEYS="" LOW=-0.05 HIGH=0.05 DIR="" BUILD=$ROOT/build-bench KEEP=0 QUICK=0
 while [ $# -gt 0 ]; do
   case $1 in
     --points) POINTS=$2; shift ;;
@@ -38,6 +40,7 @@ while [ $# -gt 0 ]; do
     --big-gb) BIG_GB=$2; shift ;;
     --low) LOW=$2; shift ;;
     --high) HIGH=$2; shift ;;
+    --sort-keys) SORT_KEYS=$2; shift ;;
     --dir) DIR=$2; shift ;;
     --build) BUILD=$2; shift ;;
     --keep) KEEP=1 ;;
@@ -48,9 +51,11 @@ while [ $# -gt 0 ]; do
   shift
 done
 if [ "$QUICK" = 1 ]; then
-  : "${POINTS:=200000}" "${ROWS:=400}" "${COLS:=500}" "${REPEAT:=1}" "${BIG_GB:=0}" "${DIR:=/tmp/morvane-bench-quick}"
+  : "${POINTS:=200000}" "${ROWS:=400}" "${COLS:=500}" "${REPEAT:=1}" "${BIG_GB:=0}" "${SORT_KEYS:=100000}"
+  : "${DIR:=/tmp/morvane-bench-quick}"
 else
-  : "${POINTS:=20000000}" "${ROWS:=4000}" "${COLS:=4000}" "${REPEAT:=5}" "${BIG_GB:=2}" "${DIR:=/tmp/morvane-bench}"
+  : "${POINTS:=20000000}" "${ROWS:=4000}" "${COLS:=4000}" "${REPEAT:=5}" "${BIG_GB:=2}" "${SORT_KEYS:=1000000}"
+  : "${DIR:=/tmp/morvane-bench}"
 fi
 case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
 
@@ -147,6 +152,7 @@ GRID=$("$PARTS" grid "$ASC" "$FLT" "$REPEAT") || die "grid values differ between
 REFRESH=$("$PARTS" refresh "$DIR/out-flt.las" "$REPEAT") || die "header refresh failed"
 SELECT=$("$PARTS" select "$FLT" "$LAS" "$LOW" "$HIGH" "$REPEAT") || die "the record kernels disagree: $SELECT"
 cmp -s "$DIR/base-flt.las" "$DIR/out-flt.las" || die "MISMATCH: a second header refresh changed out-flt.las"
+SORT=$("$PARTS" sort "$SORT_KEYS" "$REPEAT") || die "a sort left keys unsorted or companions astray: $SORT"
 
 # --- peak memory on a big file -------------------------------------------------
 R_BIG=""
@@ -175,7 +181,7 @@ awk -v points="$POINTS" -v las="$(size "$LAS")" -v flt="$(size "$FLT")" -v asc="
   -v rows="$ROWS" -v cols="$COLS" -v sel="$SELECTED" -v outb="$OUT_BYTES" -v low="$LOW" -v high="$HIGH" \
   -v repeat="$REPEAT" -v cores="$CORES" -v cpu="$CPU" -v buildtype="$BUILD_TYPE" -v quick="$QUICK" \
   -v floor="$R_FLOOR" -v floorasc="$R_FLOOR_ASC" -v mflt="$R_FLT" -v masc="$R_ASC" \
-  -v bflt="$R_BFLT" -v basc="$R_BASC" -v big="$R_BIG" -v grid="$GRID" -v refresh="$REFRESH" -v select="$SELECT" -v loadavg="$LOADAVG" '
+  -v bflt="$R_BFLT" -v basc="$R_BASC" -v big="$R_BIG" -v grid="$GRID" -v refresh="$REFRESH" -v select="$SELECT" -v sort="$SORT" -v loadavg="$LOADAVG" '
 function field(s, i,   a) { split(s, a, " "); return a[i] }
 function kv(text, key,   n, lines, i, a) {
   n = split(text, lines, "\n")
@@ -186,6 +192,11 @@ function row(name, r, inbytes,   t) {
   t = field(r, 2)
   printf "  %-34s %9.3f %9.0f %10.2f %9.2f %8.3f\n", name, t, inbytes / t / 1e6, points / t / 1e6, t / tfloor, \
     field(r, 4)
+}
+function sortrow(name, key,   ti, td) {
+  ti = kv(sort, "sort_int_" key "_s"); td = kv(sort, "sort_double_" key "_s")
+  printf "    %-28s %8.3f %9.2f %9.3f %9.2f\n", name, ti, ti / kv(sort, "sort_int_random_s"), td, \
+    td / kv(sort, "sort_double_random_s")
 }
 function verdict(ok) { return quick ? "(quick run: not judged)" : ok ? "met" : "MISSED" }
 BEGIN {
@@ -231,6 +242,20 @@ BEGIN {
   rs = kv(refresh, "refresh_s"); rr = kv(refresh, "refresh_read_s")
   printf "  update_header (one pass; Morvane takes the statistics from its record loop) on the output (%.1f MB):\n    %.3f s, a plain read of it %.3f s (%.2f x, %.0f MB/s)\n\n", \
     outb / MB, rs, rr, rs / rr, outb / rs / MB
+  printf "  library sort (l_quicksort, d_quicksort), %d keys, every result sorted with its companions: %s\n", \
+    kv(sort, "sort_keys"), kv(sort, "sort_sorted")
+  printf "    %-28s %8s %9s %9s %9s\n", "keys", "int32 s", "x random", "double s", "x random"
+  sortrow("random (baseline)", "random")
+  sortrow("organ pipe", "organ_pipe")
+  sortrow("organ pipe with ties", "organ_pipe_ties")
+  sortrow("sawtooth", "sawtooth")
+  worst = 0
+  split("organ_pipe organ_pipe_ties sawtooth", shapes, " ")
+  for (s in shapes) {
+    r = kv(sort, "sort_int_" shapes[s] "_s") / kv(sort, "sort_int_random_s"); if (r > worst) worst = r
+    r = kv(sort, "sort_double_" shapes[s] "_s") / kv(sort, "sort_double_random_s"); if (r > worst) worst = r
+  }
+  printf "    %-44s %7.2f   target <= 25: %s\n\n", "slowest worst case / random", worst, verdict(worst <= 25)
   limit = flt + 32 * MiB
   printf "  peak resident memory (limit: raster %.1f MiB + 32 MiB = %.1f MiB)\n", flt / MiB, limit / MiB
   printf "    Morvane .flt, %.1f MB LAS:  %7.1f MiB   %s\n", las / MB, field(mflt, 3) / 1024, \

@@ -255,10 +255,13 @@ LIDAR_API int16_t check_YN(const char *text);
 LIDAR_API void    check_DEM(const char *str);
 LIDAR_API void    credits(void);
 
-/* In-place key-and-index quicksorts; p_ind rides along with the keys. A range
- * that keeps partitioning unevenly is finished by heapsort, so the time stays
- * n log n; equal keys in such a range may come out in another order. The
- * parallel forms give the plain result: `deep` changes nothing observable. */
+/* In-place key-and-index quicksorts (middle pivot); p_ind rides along with the
+ * keys. Equal keys can come out in another order than that quicksort's only
+ * when its partitions of n keys would visit more than 8 n log2 n + 2^24
+ * positions in all (inputs laid out against the middle pivot, such as organ
+ * pipes of more than about 8,000 keys), because the ranges still unsorted then
+ * are heapsorted, which keeps the time n log n. The parallel forms give the
+ * plain result: `deep` changes nothing observable. */
 LIDAR_API void l_qs(int32_t *p, int32_t left, int32_t right, int32_t *p_ind);
 LIDAR_API void l_quicksort(int32_t *p, int32_t count, int32_t *p_ind);
 LIDAR_API void d_qs(double *p, int32_t left, int32_t right, int32_t *p_ind);
