@@ -10,33 +10,73 @@
 #include <string_view>
 #include <sys/types.h>
 
+namespace {
+
+// The values of one grid file, read in order; a failure names the value.
+class ValueReader {
+public:
+    ValueReader(const GridFile &f, const GridGeometry &g, std::FILE *file) : name_(f.data.c_str()), g_(g), reader_(file)
+    {
+    }
+
+    // Value k of grid row `row`. The usual short decimal is parsed inline,
+    // in registers; any other form goes the general way.
+    float next(int32_t row, int32_t k)
+    {
+        const std::string_view token = reader_.next();
+        float value = 0.0f;
+        if (parseShortDecimal(token, value)) [[likely]]
+            return value;
+        return other(token, row, k);
+    }
+
+private:
+    float other(std::string_view token, int32_t row, int32_t k)
+    {
+        if (token.empty()) {
+            if (reader_.readError() != 0)
+                failRun("\nCannot read raster file %s: %s\n", name_, std::strerror(reader_.readError()));
+            if (reader_.tooLong())
+                failRun("\nRaster file %s: value %d of row %d is too long\n", name_, k + 1, g_.rows - row);
+            failRun("\nRaster file %s ends before its %d x %d values\n", name_, g_.rows, g_.cols);
+        }
+        float value = 0.0f;
+        if (!parseOtherFloat(token, value))
+            failRun("\nRaster file %s: value %d of row %d is not a number: %s\n", name_, k + 1, g_.rows - row,
+                    quotedToken(token).c_str());
+        return value;
+    }
+
+    const char *name_;
+    const GridGeometry &g_;
+    TextReader reader_;
+};
+
+}  // namespace
+
 // Text cannot be skipped: every value from where the header ended is parsed
 // and checked, and those in the window are kept.
 void readAsciiGridCells(const GridFile &f, const RasterHeader &h, std::FILE *file, const CellWindow &window,
                         float *cells, const RowProgress &progress)
 {
-    const char *name = f.data.c_str();
     if (::fseeko(file, static_cast<off_t>(h.dataOffset), SEEK_SET) != 0)
-        failRun("\nCannot read raster file %s: %s\n", name, std::strerror(errno));
-    TextReader reader(file);
+        failRun("\nCannot read raster file %s: %s\n", f.data.c_str(), std::strerror(errno));
     const GridGeometry &g = h.grid;
+    ValueReader values(f, g, file);
+    const int32_t colBegin = window.colBegin, colEnd = window.colEnd;
     for (int32_t row = g.rows - 1; row >= 0; --row) {
-        float *kept = window.containsRow(row) ? cells + window.rowStart(row) : nullptr;
-        for (int32_t k = 0; k < g.cols; ++k) {
-            const std::string_view token = reader.next();
-            if (token.empty()) {
-                if (reader.readError() != 0)
-                    failRun("\nCannot read raster file %s: %s\n", name, std::strerror(reader.readError()));
-                if (reader.tooLong())
-                    failRun("\nRaster file %s: value %d of row %d is too long\n", name, k + 1, g.rows - row);
-                failRun("\nRaster file %s ends before its %d x %d values\n", name, g.rows, g.cols);
-            }
-            float value = 0.0f;
-            if (!parseFloatToken(token, value))
-                failRun("\nRaster file %s: value %d of row %d is not a number: %s\n", name, k + 1, g.rows - row,
-                        quotedToken(token).c_str());
-            if (kept != nullptr && k >= window.colBegin && k < window.colEnd)
-                kept[k - window.colBegin] = value;
+        if (!window.containsRow(row)) {
+            for (int32_t k = 0; k < g.cols; ++k)
+                (void)values.next(row, k);
+        } else {
+            float *kept = cells + window.rowStart(row);
+            int32_t k = 0;
+            for (; k < colBegin; ++k)
+                (void)values.next(row, k);
+            for (; k < colEnd; ++k)
+                kept[k - colBegin] = values.next(row, k);
+            for (; k < g.cols; ++k)
+                (void)values.next(row, k);
         }
         progress.row(row);
     }
