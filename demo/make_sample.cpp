@@ -1,6 +1,5 @@
-// morvane-sample: writes a synthetic terrain raster and LAS survey.
-//   morvane-sample [--dir D] [--points N] [--rows R] [--cols C] [--cell S]
-//                  [--format 0-3] [--version 0-2] [--seed K]
+// morvane-sample: writes a synthetic terrain raster and LAS survey; the
+// options are in usage().
 #include "sample_writer.h"
 
 #include <charconv>
@@ -18,6 +17,26 @@ bool parseNumber(const char *text, T &value)
     return ec == std::errc() && ptr == s.data() + s.size();
 }
 
+void usage()
+{
+    const SampleOptions d;
+    std::printf("Usage: morvane-sample [--dir D] [--points N] [--rows R] [--cols C] [--cell S]\n"
+                "                      [--format F] [--version V] [--seed K]\n"
+                "Writes a synthetic survey into D: terrain.asc, terrain.flt with terrain.hdr (the same\n"
+                "terrain) and points.las, with ground, vegetation and building returns.\n"
+                "  --dir D       folder to write into (default %s)\n"
+                "  --points N    number of points (default %llu)\n"
+                "  --rows R      raster rows (default %d)\n"
+                "  --cols C      raster columns (default %d)\n"
+                "  --cell S      cell size in metres (default %g)\n"
+                "  --format F    LAS point data format, 0 to 3 (default %d)\n"
+                "  --version V   LAS 1.V, V from 0 to 2 (default %d)\n"
+                "  --seed K      random seed (default %u)\n"
+                "  --help        print this and exit\n",
+                d.dir.c_str(), static_cast<unsigned long long>(d.points), d.rows, d.cols, d.cellsize, d.format,
+                d.versionMinor, d.seed);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -25,6 +44,10 @@ int main(int argc, char **argv)
     SampleOptions o;
     for (int a = 1; a < argc; ++a) {
         const std::string_view opt(argv[a]);
+        if (opt == "--help" || opt == "-h") {
+            usage();
+            return 0;
+        }
         const char *value = a + 1 < argc ? argv[a + 1] : nullptr;
         bool ok = value != nullptr;
         if (ok && opt == "--dir")
@@ -46,7 +69,7 @@ int main(int argc, char **argv)
         else
             ok = false;
         if (!ok) {
-            std::fprintf(stderr, "morvane-sample: bad option %s\n", argv[a]);
+            std::fprintf(stderr, "morvane-sample: bad option %s (--help lists the options)\n", argv[a]);
             return 2;
         }
         ++a;

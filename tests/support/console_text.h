@@ -92,10 +92,12 @@ inline std::string filesText(const std::string &in, const std::string &out, uint
 inline std::string tallyText(uint32_t in, uint32_t notSelected, uint32_t nodata, uint32_t outside, uint32_t n)
 {
     auto share = [n](uint32_t c) { return n ? c * 100.0 / n : 0.0; };
-    return "\r" + format("%28u points ( %.2f%% of input) meet selection criteria\n", in, share(in)) +
-           format("%28u points ( %.2f%% of input) do not\n", notSelected, share(notSelected)) +
-           format("%28u points ( %.2f%% of input) on NODATA raster cells\n", nodata, share(nodata)) +
-           format("%28u points ( %.2f%% of input) outside the raster\n\n", outside, share(outside));
+    std::string t = "\r";
+    t += format("%28u points ( %.2f%% of input) meet selection criteria\n", in, share(in));
+    t += format("%28u points ( %.2f%% of input) do not\n", notSelected, share(notSelected));
+    t += format("%28u points ( %.2f%% of input) on NODATA raster cells\n", nodata, share(nodata));
+    t += format("%28u points ( %.2f%% of input) outside the raster\n\n", outside, share(outside));
+    return t;
 }
 
 #ifdef MORVANE_SOURCE_DIR

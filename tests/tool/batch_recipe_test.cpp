@@ -1,5 +1,8 @@
-// README's xargs line, as written there, on three tiles against one DEM: one
-// inside it, one partly beyond its edge, one with no point in the window.
+// README's batch lines, as written there, on tiles against one DEM: one
+// inside it, one partly beyond its edge, one with no point in the window,
+// two that share a name in different folders, and one whose upper-case name
+// the tool refuses. Every tile must leave the output and console of the same
+// tile run on its own, and a status saying how it ended.
 #include "console_text.h"
 #include "grid_builder.h"
 #include "las_builder.h"
@@ -9,6 +12,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,67 +39,192 @@ std::vector<Point> tile(int32_t x0, int32_t y0, int32_t z)
     return points;
 }
 
-TEST(BatchRecipe, ReadmeXargsLineCutsEveryTile)
+struct Tile {
+    std::string path;  // under tiles/
+    std::vector<Point> points;
+    int status;  // Morvane's, on its own
+};
+
+const std::vector<Tile> &tiles()
 {
-    const std::string line = readmeLine("xargs -0 -P");
-    ASSERT_NE(line, "") << "README.md has no xargs line";
-    TempDir dir;
-    TestGrid dem;  // 100 x 100 cells of 1 m at (500000, 4500000), 10 m high
+    static const std::vector<Tile> kTiles = {
+        {"inside.las", tile(1000, 1000, 1500), 0},  // 15 m to 17 m: 5 to 7 m above
+        {"beyond.las", tile(8000, 8000, 1500), 0},  // reaches 20 m past the north-east corner
+        {"ground.las", tile(3000, 3000, 900), 1},   // 9 m to 11 m: none 2 to 30 m above
+        {"a/t.las", tile(2000, 5000, 1500), 0},     // two tiles of one name
+        {"b/t.las", tile(6000, 2000, 2500), 0},    {"upper/T.LAS", tile(1000, 1000, 1500), 255},  // refused by name
+    };
+    return kTiles;
+}
+
+LasSpec tileLayout()
+{
+    LasSpec layout;
+    layout.offset[0] = 500000;
+    layout.offset[1] = 4500000;
+    return layout;
+}
+
+// A 100 x 100 DEM of 1 m cells at (500000, 4500000), 10 m high, and the
+// tiles, in a fresh folder.
+void writeSurvey(const TempDir &dir)
+{
+    TestGrid dem;
     dem.rows = dem.cols = 100;
     dem.minx = 500000;
     dem.miny = 4500000;
     dem.south.assign(100 * 100, 10.0f);
     dem.write(dir, GridForm::FloatEhdr, "dem");
-    std::filesystem::create_directory(dir / "tiles");
-    LasSpec layout;
-    layout.offset[0] = 500000;
-    layout.offset[1] = 4500000;
-    const struct {
-        const char *name;
-        std::vector<Point> points;
-        int status;
-    } tiles[] = {
-        {"inside.las", tile(1000, 1000, 1500), 0},  // 15 m to 17 m: 5 to 7 m above
-        {"beyond.las", tile(8000, 8000, 1500), 0},  // reaches 20 m past the north-east corner
-        {"ground.las", tile(3000, 3000, 900), 1},   // 9 m to 11 m: none 2 to 30 m above
-    };
-    for (const auto &t : tiles)
-        writeFile(dir / "tiles/" + t.name, buildLas(layout, t.points));
+    for (const Tile &t : tiles()) {
+        std::filesystem::create_directories(std::filesystem::path(dir / "tiles/" + t.path).parent_path());
+        writeFile(dir / "tiles/" + t.path, buildLas(tileLayout(), t.points));
+    }
+}
 
+// A command line run by sh in dir, with the built Morvane on its PATH.
+RunResult runLine(const TempDir &dir, const std::string &line)
+{
     const std::string morvaneDir = std::filesystem::path(MORVANE_EXE).parent_path().string();
-    const RunResult r = runProgram("/bin/sh", {"-c", "PATH='" + morvaneDir + "':\"$PATH\"; " + line}, {dir.path()});
-    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    return runProgram("/bin/sh", {"-c", "PATH='" + morvaneDir + "':\"$PATH\"; " + line}, {dir.path()});
+}
 
-    std::vector<std::string> statuses;
-    std::istringstream status(readFile(dir / "out/status.txt"));
-    for (std::string s; std::getline(status, s);)
-        statuses.push_back(s);
-    std::sort(statuses.begin(), statuses.end());
-    EXPECT_EQ(statuses, (std::vector<std::string>{"0 tiles/beyond.las", "0 tiles/inside.las", "1 tiles/ground.las"}));
-    for (const auto &t : tiles) {
-        SCOPED_TRACE(t.name);
-        const std::string out = dir / ("out/" + std::string(t.name));
-        // The same tile run on its own gives the same console and output.
-        const RunResult alone = runMorvane({"dem.flt", "tiles/" + std::string(t.name), "alone.las", "2", "30"},
-                                           dir.path());
-        EXPECT_EQ(alone.status, t.status);
-        std::string log = readFile(out + ".log");
-        std::string expected = alone.out;
-        const auto replaceAll = [](std::string &s, const std::string &from, const std::string &to) {
-            for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
-                s.replace(at, from.size(), to);
-        };
-        replaceAll(expected, "alone.las", "out/" + std::string(t.name));
-        EXPECT_EQ(maskTiming(log), maskTiming(expected));
-        ASSERT_EQ(fileExists(out), t.status == 0);
-        if (t.status == 0) {
-            EXPECT_TRUE(readFile(out) == readFile(dir / "alone.las"));
-        }
+std::string replaceAll(std::string s, const std::string &from, const std::string &to)
+{
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+        s.replace(at, from.size(), to);
+    return s;
+}
+
+// out/<path> and out/<path>.log are what the tile run on its own leaves.
+void expectTileAsAlone(const TempDir &dir, const Tile &t)
+{
+    SCOPED_TRACE(t.path);
+    const std::string alone = "alone/" + t.path, out = dir / ("out/" + t.path);
+    std::filesystem::create_directories(std::filesystem::path(dir / alone).parent_path());
+    const RunResult r = runMorvane({"dem.flt", "tiles/" + t.path, alone, "2", "30"}, dir.path());
+    ASSERT_EQ(r.status, t.status) << r.out;
+    ASSERT_TRUE(fileExists(out + ".log"));
+    EXPECT_EQ(maskTiming(readFile(out + ".log")), maskTiming(replaceAll(r.out, alone, "out/" + t.path)));
+    ASSERT_EQ(fileExists(out), t.status == 0);
+    if (t.status == 0) {
+        EXPECT_TRUE(readFile(out) == readFile(dir / alone)) << "output differs";
+    }
+}
+
+std::vector<std::string> sortedLines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string s; std::getline(in, s);)
+        lines.push_back(s);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+TEST(BatchRecipe, ReadmeXargsLineCutsEveryTileOnceEachRun)
+{
+    const std::string line = readmeLine("xargs -0 -P");
+    ASSERT_NE(line, "") << "README.md has no xargs line";
+    TempDir dir;
+    writeSurvey(dir);
+    std::vector<std::string> expected;
+    for (const Tile &t : tiles())
+        expected.push_back(std::to_string(t.status) + " tiles/" + t.path);
+    std::sort(expected.begin(), expected.end());
+
+    for (const char *run : {"first run", "rerun"}) {
+        SCOPED_TRACE(run);
+        const RunResult r = runLine(dir, line);
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(sortedLines(readFile(dir / "out/status.txt")), expected);
+        for (const Tile &t : tiles())
+            expectTileAsAlone(dir, t);
     }
     PrintedTally beyond;
     readTally(readFile(dir / "out/beyond.las.log"), beyond);
     EXPECT_GT(beyond.outside, 0u);
     EXPECT_GT(beyond.meet, 0u);
+}
+
+// The man page gives README's lines, wrapped.
+TEST(BatchRecipe, ManPageGivesReadmesLines)
+{
+    const auto words = [](const std::string &text) { return std::regex_replace(text, std::regex("\\s+"), " "); };
+    const std::string man = words(replaceAll(readFile(std::string(MORVANE_SOURCE_DIR) + "/man/Morvane.1"), "\\-", "-"));
+    for (const char *containing : {"xargs -0 -P", "| parallel "}) {
+        const std::string line = readmeLine(containing);
+        ASSERT_NE(line, "") << containing;
+        EXPECT_NE(man.find(words(line)), std::string::npos) << "man/Morvane.1 lacks " << line;
+    }
+}
+
+// The joblog's Exitval of every tile, by tile path.
+std::vector<std::string> joblogStatuses(const std::string &joblog)
+{
+    std::vector<std::string> statuses;
+    std::istringstream in(joblog);
+    std::string line;
+    std::getline(in, line);  // the column names
+    while (std::getline(in, line)) {
+        std::vector<std::string> column;
+        std::istringstream fields(line);
+        for (std::string f; std::getline(fields, f, '\t');)
+            column.push_back(f);
+        if (column.size() < 9)
+            return {"short joblog line: " + line};
+        const size_t at = column[8].find("tiles/");
+        if (at == std::string::npos)
+            return {"no tile in joblog line: " + line};
+        const std::string path = column[8].substr(at, column[8].find_first_of(" '", at) - at);
+        statuses.push_back(column[6] + " " + path);
+    }
+    std::sort(statuses.begin(), statuses.end());
+    return statuses;
+}
+
+// The tiles' logs under out/, by path.
+std::set<std::string> tileLogs(const TempDir &dir)
+{
+    std::set<std::string> logs;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(dir / "out"))
+        if (entry.path().extension() == ".log" && entry.path().filename() != "jobs.log")
+            logs.insert(std::filesystem::relative(entry.path(), dir / "out").string());
+    return logs;
+}
+
+// A tile that fails once (not a LAS file) and is then mended: the rerun that
+// README gives takes it and the refused tile again, and nothing else.
+TEST(BatchRecipe, ReadmeParallelLineCutsEveryTileAndRerunsOnlyFailures)
+{
+    if (runProgram("/bin/sh", {"-c", "command -v parallel"}, {}).status != 0)
+        GTEST_SKIP() << "GNU parallel is not installed (Debian: parallel)";
+    const std::string line = readmeLine("| parallel ");
+    ASSERT_NE(line, "") << "README.md has no GNU parallel line";
+    ASSERT_NE(readmeLine("--resume-failed"), "") << "README.md does not say how to rerun the failures";
+    TempDir dir;
+    writeSurvey(dir);
+    const std::string late = dir / "tiles/late.las";
+    writeFile(late, "not a LAS file");
+
+    const RunResult first = runLine(dir, line);
+    EXPECT_EQ(first.status, 2) << "parallel counts the failed tiles\n" << first.out << first.err;
+    std::vector<std::string> expected;
+    for (const Tile &t : tiles())
+        expected.push_back(std::to_string(t.status == 1 ? 0 : t.status) + " tiles/" + t.path);
+    expected.push_back("255 tiles/late.las");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(joblogStatuses(readFile(dir / "out/jobs.log")), expected);
+    for (const Tile &t : tiles())
+        expectTileAsAlone(dir, t);
+
+    writeFile(late, buildLas(tileLayout(), tile(4000, 4000, 1800)));
+    for (const std::string &log : tileLogs(dir))
+        std::filesystem::remove(dir / ("out/" + log));
+    const RunResult rerun = runLine(dir, replaceAll(line, "| parallel ", "| parallel --resume-failed "));
+    EXPECT_EQ(rerun.status, 1) << rerun.out << rerun.err;
+    EXPECT_EQ(tileLogs(dir), (std::set<std::string>{"late.las.log", "upper/T.LAS.log"})) << "tiles run again";
+    expectTileAsAlone(dir, {"late.las", {}, 0});
+    expectTileAsAlone(dir, tiles().back());
 }
 
 }  // namespace

@@ -151,9 +151,10 @@ TEST(WindowedRaster, TilesAtCornersAndEdges)
                                       inside ? static_cast<int32_t>(g.at(row, col) * 100) : 0, 1});
                 }
             }
-            Tile t{g, {}, points};
-            t.layout.offset[0] = 500000;
-            t.layout.offset[1] = 4500000;
+            LasSpec layout;
+            layout.offset[0] = 500000;
+            layout.offset[1] = 4500000;
+            const Tile t{g, layout, points};
             TempDir dir;
             const std::string raster = g.write(dir, form);
             writeFile(dir / "in.las", lasWithBounds(t, Bounds::True));
