@@ -24,12 +24,12 @@ struct SelectionContext {
     float nodata;
     bool nodataIsNaN;  // every NaN cell is NODATA
     double low, high;
-    // The cell index is (coordinate - corner) / cellsize. The vector kernel
-    // multiplies by cellsizeInverse instead and divides only where the
-    // product lies within nearBorder of a whole number, where the two could
-    // floor differently; nearBorder is negative when the product is always
-    // exact (a power-of-two cell size) and there is no inverse (0) when it
-    // cannot be trusted at all.
+    // The cell index is (coordinate - corner) / cellsize. Both kernels
+    // multiply by cellsizeInverse instead when the product is always exact
+    // (a power-of-two cell size: nearBorder is negative); the vector kernel
+    // does so for any other size too and divides only where the product
+    // lies within nearBorder of a whole number, where the two could floor
+    // differently. There is no inverse (0) when it cannot be trusted at all.
     double cellsizeInverse;
     double nearBorder;
 

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,15 +25,15 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // A raster of random heights with NODATA and NaN cells sprinkled in; the
-// cells held are `window` (the whole grid when empty).
+// cells held are `window` (the whole grid when none is given).
 Raster makeRaster(int32_t rows, int32_t cols, double minx, double miny, double cellsize, float nodata,
-                  std::mt19937 &rng, CellWindow window = {})
+                  std::mt19937 &rng, std::optional<CellWindow> window = std::nullopt)
 {
     Raster r;
     r.header.grid = {rows, cols, minx, miny, cellsize};
     r.header.hasNodata = true;
     r.header.nodata = nodata;
-    r.window = window.cellCount() != 0 ? window : CellWindow::whole(r.header.grid);
+    r.window = window.value_or(CellWindow::whole(r.header.grid));
     const size_t count = static_cast<size_t>(r.window.cellCount());
     r.cells = CellBlock::allocate(count);
     std::uniform_real_distribution<float> height(-5.0f, 5.0f);
@@ -129,10 +130,13 @@ TEST(RecordSelection, VectorKernelMatchesThePortableOne)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
         const int32_t rows = 1 + static_cast<int32_t>(rng() % 40), cols = 1 + static_cast<int32_t>(rng() % 40);
-        // The whole grid held, or only part of it: then both stop at the
-        // same record, the first in the grid outside the cells held.
+        // The whole grid held, only part of it or no cell at all: then both
+        // stop at the same record, the first in the grid outside the cells
+        // held.
         const CellWindow part{rows / 3, rows - rows / 4, cols / 4, cols - cols / 3};
-        for (const CellWindow &held : {CellWindow{}, part}) {
+        const CellWindow none{rows / 2, rows / 2, cols / 2, cols / 2};
+        for (const std::optional<CellWindow> &held :
+             {std::optional<CellWindow>{}, std::optional{part}, std::optional{none}}) {
             const Raster raster = makeRaster(rows, cols, c.minx, c.miny, c.cellsize, c.nodata, rng, held);
             const SelectionContext context(headerFor(c), raster, -1.5, 2.0);
             for (const size_t len : lengths) {
