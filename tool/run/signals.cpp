@@ -48,7 +48,10 @@ void watchTerminatingSignals()
     action.sa_mask = set;  // one clean-up at a time
     for (int s = 1; s <= SIGRTMAX; ++s) {
         struct sigaction old {};
-        if (sigismember(&set, s) == 1 && ::sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+        // Only a default action is replaced: a signal the caller ignores
+        // stays ignored, and a handler already there (a test harness's) stays.
+        if (sigismember(&set, s) == 1 && ::sigaction(s, nullptr, &old) == 0 && (old.sa_flags & SA_SIGINFO) == 0 &&
+            old.sa_handler == SIG_DFL)
             ::sigaction(s, &action, nullptr);
     }
 }
