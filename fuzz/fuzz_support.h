@@ -120,7 +120,7 @@ bool loadRasterOnce(const std::string &name, OnLoaded &&onLoaded)
 inline void touchEveryCell(const Raster &r)
 {
     const GridGeometry &g = r.grid();
-    FUZZ_CHECK(r.cells != nullptr && g.rows > 0 && g.cols > 0);
+    FUZZ_CHECK(static_cast<bool>(r.cells) && g.rows > 0 && g.cols > 0);
     FUZZ_CHECK(g.cellsize > 0.0 && g.cellsize < INFINITY);
     FUZZ_CHECK(r.window.rowBegin == 0 && r.window.rowEnd == g.rows && r.window.colBegin == 0 &&
                r.window.colEnd == g.cols);

@@ -3,6 +3,14 @@
 #include <atomic>
 #include <unistd.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define MORVANE_FAULTS_TO_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MORVANE_FAULTS_TO_SANITIZER 1
+#endif
+#endif
+
 namespace {
 
 std::atomic<const char *> pendingRemoval{nullptr};
@@ -17,7 +25,7 @@ sigset_t terminatingSignals()
     for (const int s : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,
                         SIGPWR, SIGSTKFLT})
         sigaddset(&set, s);
-#if !defined(__SANITIZE_ADDRESS__)
+#ifndef MORVANE_FAULTS_TO_SANITIZER
     for (const int s : {SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGSYS})
         sigaddset(&set, s);
 #endif
