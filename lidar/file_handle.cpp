@@ -17,10 +17,15 @@ FilePtr open_file(const char *name, const char *mode)
     if (fd < 0)
         return nullptr;
     struct stat st {};
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) || flags < 0 ||
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        const int error = S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ? errno : ENXIO;
+    int flags = 0;
+    int error = 0;
+    if (::fstat(fd, &st) != 0)
+        error = errno;
+    else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        error = ENXIO;
+    else if ((flags = ::fcntl(fd, F_GETFL)) < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        error = errno;
+    if (error != 0) {
         ::close(fd);
         errno = error;
         return nullptr;

@@ -6,13 +6,13 @@
 
 #include "grid_header/header_keywords.h"
 
-class TextReader;
-
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+class TextReader;
 
 struct HeaderError {
     std::string reason;

@@ -14,19 +14,13 @@
 #endif
 #endif
 
-namespace {
-
-constexpr size_t kHugePage = size_t{2} << 20;
-
-}  // namespace
-
 CellBlock CellBlock::allocate(size_t count)
 {
     CellBlock block;
 #ifdef MORVANE_CELLS_ON_HEAP
     block.cells_ = new (std::nothrow) float[count == 0 ? 1 : count];
-    return block;
-#endif
+#else
+    constexpr size_t kHugePage = size_t{2} << 20;
     if (count > SIZE_MAX / sizeof(float) - kHugePage)
         return block;
     const size_t bytes = count * sizeof(float);
@@ -53,6 +47,7 @@ CellBlock CellBlock::allocate(size_t count)
     block.cells_ = reinterpret_cast<float *>(start);
     block.mapping_ = mapping;
     block.mappedBytes_ = mapped == 0 ? 1 : mapped;
+#endif
     return block;
 }
 

@@ -23,6 +23,15 @@ bool axisRange(double low, double high, double corner, double cellsize, int32_t 
     return true;
 }
 
+// The cells under records [from, n) of the input open on fd, measured from
+// the file; records that cannot all be read cannot be measured, and the
+// whole grid serves.
+CellWindow measuredWindow(const GridGeometry &g, const LAS12Header &h, int fd, uint64_t from)
+{
+    const lidar::RecordExtent extent = lidar::measure_records(fd, h, from);
+    return extent.complete ? windowForRecords(g, h, extent.stats) : CellWindow::whole(g);
+}
+
 }  // namespace
 
 CellWindow windowForBounds(const GridGeometry &g, double minX, double maxX, double minY, double maxY)
@@ -59,18 +68,15 @@ CellWindow cellsForInput(const Raster &raster, const LAS12Header &h, int fd)
     const uint64_t recordBytes = uint64_t{h.NumberOfPointReturns} * h.PointDataRecordLength;
     if (cellsFitInMemory(hinted) && cellBytes <= recordBytes && (!raster.ascii() || hinted == whole))
         return hinted;
-    const lidar::RecordExtent extent = lidar::measure_records(fd, h, 0);
-    return extent.complete ? windowForRecords(g, h, extent.stats) : whole;
+    return measuredWindow(g, h, fd, 0);
 }
 
 void holdCellsForRest(Raster &raster, const LAS12Header &h, const char *inName, int fd, uint64_t from)
 {
-    const lidar::RecordExtent rest = lidar::measure_records(fd, h, from);
-    CellWindow needed = windowForRecords(raster.grid(), h, rest.stats);
-    // Records that could not all be read again cannot be measured, and a
-    // point outside the cells held must be among those measured: otherwise
-    // the file changed under the run. Either way the whole grid serves.
-    if (!rest.complete || raster.window.contains(needed))
+    CellWindow needed = measuredWindow(raster.grid(), h, fd, from);
+    // A point outside the cells held must be among those measured:
+    // otherwise the file changed under the run, and the whole grid serves.
+    if (raster.window.contains(needed))
         needed = CellWindow::whole(raster.grid());
     releaseCells(raster);
     if (!cellsFitInMemory(needed))

@@ -9,7 +9,6 @@
 #include "raster/grid_file.h"
 
 #include <cstddef>
-#include <memory>
 #include <optional>
 
 struct Raster {

@@ -73,6 +73,12 @@ mode_t currentUmask()
     return mask;
 }
 
+// The target opened as a plain write opens it: created, or emptied.
+int openForPlainWrite(const std::string &target)
+{
+    return ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+}
+
 [[noreturn]] void failOpen(const std::string &name, int error)
 {
     failRun("\nFailed to open %s for writing: %s\n", name.c_str(), std::strerror(error));
@@ -139,11 +145,11 @@ bool OutputFile::createTemporary()
     return false;
 }
 
-// The target itself, as a plain write opens it.
+// The target itself, written from the start.
 void OutputFile::openTarget()
 {
     const TerminatingSignalsHeld held;
-    const int fd = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    const int fd = openForPlainWrite(target_);
     if (fd < 0)
         failOpen(name_, errno);
     file_.reset(::fdopen(fd, "wb"));
@@ -196,7 +202,7 @@ void OutputFile::giveFinalMode() const
 void OutputFile::copyIntoTarget() const
 {
     const int from = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
-    const int to = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    const int to = openForPlainWrite(target_);
     int error = from < 0 || to < 0 ? errno : 0;
     std::vector<uint8_t> block(lidar::kBlockBytes);
     for (uint64_t offset = 0; error == 0;) {

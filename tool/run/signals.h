@@ -7,9 +7,10 @@
 #include <csignal>
 
 // Installed once, before any file is created, over default actions only: a
-// signal the caller ignores (nohup, a background job) stays ignored. SIGPIPE is ignored (a console that
-// goes away costs nothing), and so is SIGXFSZ: a write beyond the file-size
-// limit then fails with EFBIG and is reported like any failed write.
+// signal the caller ignores (nohup, a background job) stays ignored, and a
+// handler already installed stays. SIGPIPE is ignored (a console that goes
+// away costs nothing), and so is SIGXFSZ: a write beyond the file-size limit
+// then fails with EFBIG and is reported like any failed write.
 void watchTerminatingSignals();
 
 // While one lives, those signals wait: a file created and registered in its
