@@ -53,24 +53,27 @@ void capChildMemory()
 #endif
 }
 
-// Also no file of more than 16 KiB (the console fits): writing a larger
-// output fails with EFBIG.
-void capChildMemoryAndFileSize()
+// Also no file of more than 16 KiB (the console fits), SIGXFSZ given as
+// `disposition`.
+void capChildMemoryAndFileSize(void (*disposition)(int))
 {
     capChildMemory();
-    ::signal(SIGXFSZ, SIG_IGN);
+    ::signal(SIGXFSZ, disposition);
     const rlimit limit{16 << 10, 16 << 10};
     ::setrlimit(RLIMIT_FSIZE, &limit);
 }
 
-// The file-size limit alone, SIGXFSZ left at its default action (which
-// would end the run and leave its temporary file behind).
+// Writing a larger output fails with EFBIG.
+void capChildMemoryAndFileSize()
+{
+    capChildMemoryAndFileSize(SIG_IGN);
+}
+
+// SIGXFSZ left at its default action, which would end the run and leave its
+// temporary file behind.
 void capChildFileSize()
 {
-    capChildMemory();
-    ::signal(SIGXFSZ, SIG_DFL);
-    const rlimit limit{16 << 10, 16 << 10};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
+    capChildMemoryAndFileSize(SIG_DFL);
 }
 
 // Runs Morvane in cwd; a run that has not ended after 20 s counts as hung and

@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -50,12 +50,13 @@ void writeSurvey(const TempDir &dir, GridForm form, int rows = 2, uint32_t n = 4
     writeFile(dir / "in.las", buildLas(layout, points));
 }
 
+// Temporary outputs anywhere below dir, as paths relative to it.
 std::vector<std::string> temporaryFiles(const TempDir &dir)
 {
     std::vector<std::string> names;
-    for (const auto &e : std::filesystem::directory_iterator(dir.path()))
+    for (const auto &e : std::filesystem::recursive_directory_iterator(dir.path()))
         if (e.path().filename().string().find(".morvane-partial-") != std::string::npos)
-            names.push_back(e.path().filename().string());
+            names.push_back(std::filesystem::relative(e.path(), dir.path()).string());
     return names;
 }
 
@@ -143,14 +144,14 @@ TEST(OutputGuarantee, KilledRunLeavesTheEarlierOutput)
                   {"in the record loop", GridForm::FloatClassic, 2, true}};
     // 199 points: a progress line for each, more than the pipe holds.
     for (const auto &at : points) {
-        for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM,
-                                 SIGPROF, SIGKILL}) {
+        for (const int signal :
+             {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF, SIGKILL}) {
             SCOPED_TRACE(std::string(at.when) + ", signal " + std::to_string(signal));
             TempDir dir;
             writeSurvey(dir, at.form, at.rows, 199);
             writeFile(dir / "out.las", kEarlier);
             KillableRun run({at.form == GridForm::Ascii ? "dem.asc" : "dem.flt", "in.las", "out.las", "0", "3"},
-                           dir.path());
+                            dir.path());
             ASSERT_TRUE(run.waitUntilStalled());
             const std::vector<std::string> started = temporaryFiles(dir);
             EXPECT_EQ(started.size(), at.outputStarted ? 1u : 0u);
@@ -287,10 +288,10 @@ TEST(OutputGuarantee, ClosedConsoleDoesNotStopTheRun)
 // output, a long name. Rows that need root or a mount skip elsewhere.
 struct Environment {
     const char *name;
-    const char *output;                            // as given on the command line
+    const char *output;                                           // as given on the command line
     void (*prepare)(const TempDir &, const std::string &output);  // as root, before the run
-    void (*beforeExec)();                          // in the child, after dropping to asUser
-    uid_t asUser;                                  // 0: as we are
+    void (*beforeExec)();                                         // in the child, after dropping to asUser
+    uid_t asUser;                                                 // 0: as we are
     bool needsRoot;
     // Expected of the file finally written (-1: not checked).
     int mode;
@@ -333,8 +334,8 @@ const std::vector<Environment> &environments()
         {"ClosedStdinAndStdout", "out.las", nullptr, closeStdinAndStdout, 0, false, -1, -1, -1, nullptr},
         {"UmaskZeroNewOutput", "out.las", nullptr, [] { ::umask(0); }, 0, false, 0666, -1, -1, nullptr},
         {"OwnerAndGroupKept", "out.las",
-         [](const TempDir &d, const std::string &o) { existingOutput(d, o, 0640, kNobody, kNobody); }, nullptr, 0,
-         true, 0640, kNobody, kNobody, nullptr},
+         [](const TempDir &d, const std::string &o) { existingOutput(d, o, 0640, kNobody, kNobody); }, nullptr, 0, true,
+         0640, kNobody, kNobody, nullptr},
         {"SetuidKeptWithTheOwner", "out.las",
          [](const TempDir &d, const std::string &o) { existingOutput(d, o, 06755, kNobody, kNobody); }, nullptr, 0,
          true, 06755, kNobody, kNobody, nullptr},
@@ -406,9 +407,7 @@ TEST_P(HostileEnvironment, TheWholeResultIsPutInPlace)
         EXPECT_EQ(st.st_uid, static_cast<uid_t>(e.owner));
         EXPECT_EQ(st.st_gid, static_cast<gid_t>(e.group));
     }
-    for (const auto &entry : std::filesystem::recursive_directory_iterator(dir.path()))
-        EXPECT_EQ(entry.path().filename().string().find(".morvane-partial-"), std::string::npos)
-            << "left behind: " << entry.path();
+    EXPECT_EQ(temporaryFiles(dir), std::vector<std::string>{}) << "temporary files left behind";
 }
 
 INSTANTIATE_TEST_SUITE_P(OutputGuarantee, HostileEnvironment, ::testing::ValuesIn(environments()),
