@@ -46,3 +46,16 @@ set(MORVANE_TOOL_SOURCES
   ${MORVANE_ROOT}/tool/run/run.cpp
   ${MORVANE_ROOT}/tool/run/signals.cpp
 )
+
+# morvane-batch without main(): above the library, beside the tool, sharing
+# nothing with the tool.
+set(MORVANE_BATCH_SOURCES
+  ${MORVANE_ROOT}/batch/batch_run.cpp
+  ${MORVANE_ROOT}/batch/command_line.cpp
+  ${MORVANE_ROOT}/batch/file_system.cpp
+  ${MORVANE_ROOT}/batch/process_runner.cpp
+  ${MORVANE_ROOT}/batch/record.cpp
+  ${MORVANE_ROOT}/batch/summary.cpp
+  ${MORVANE_ROOT}/batch/tile_console.cpp
+  ${MORVANE_ROOT}/batch/tile_list.cpp
+)

@@ -1,6 +1,7 @@
 // Start-up checks shared by the tool family, and the console banner.
 #include "LiDAR.h"
 #include "name_form.h"
+#include "numeric_argument.h"
 #include "process_exit.h"
 
 #include <cstdio>
@@ -13,11 +14,6 @@ namespace {
 {
     std::printf("\nInvalid argument value (%s)\n", str);
     lidar::process_exit(-1);
-}
-
-bool numeric_char(char c)
-{
-    return (c >= '0' && c <= '9') || c == '.' || c == '-';
 }
 
 }  // namespace
@@ -34,26 +30,13 @@ void credits(void)
     std::puts("\n** Acknowledging the author's efforts ensures script updates and availability **");
 }
 
-// Where the dot and the dash stand is deliberately not checked; counters are
-// size_t so that arguments of any length are judged correctly.
+// The form is is_numeric_argument's, shared with tools that judge a limit
+// without ending the process; an empty text passes.
 void check_numeric_argument(const char *str)
 {
     if (str == nullptr)
         refuse_numeric("");  // unlike an empty text, no argument at all
-    const size_t len = std::strlen(str);
-    size_t ndots = 0;
-    size_t ndashes = 0;
-    for (size_t k = 0; k < len; ++k) {
-        if (!numeric_char(str[k]))
-            refuse_numeric(str);
-        if (str[k] == '.')
-            ++ndots;
-        else if (str[k] == '-')
-            ++ndashes;
-    }
-    if (len == 0)
-        return;
-    if (ndots > 1 || ndashes > 1 || (len == 1 && ndots + ndashes == 1))
+    if (!lidar::is_numeric_argument(str))
         refuse_numeric(str);
 }
 
