@@ -61,14 +61,13 @@ bool number(std::string_view text, T &value)
     return ec == std::errc() && end == text.data() + text.size();
 }
 
+// The fields of a line, split at every space (an empty name is an empty field).
 std::vector<std::string_view> fields(std::string_view line)
 {
     std::vector<std::string_view> out;
-    while (!line.empty()) {
-        const size_t space = line.find(' ');
+    for (size_t space; (space = line.find(' ')) != std::string_view::npos; line.remove_prefix(space + 1))
         out.push_back(line.substr(0, space));
-        line = space == std::string_view::npos ? std::string_view{} : line.substr(space + 1);
-    }
+    out.push_back(line);
     return out;
 }
 
@@ -128,8 +127,6 @@ std::optional<Record> parseRecord(std::string_view text)
         const size_t end = text.find('\n');
         const std::vector<std::string_view> f = fields(text.substr(0, end));
         text.remove_prefix(end + 1);
-        if (f.empty())
-            return std::nullopt;
         static constexpr std::array<std::string_view, 9> kKinds = {
             "tile", "morvane", "raster", "raster-header", "limits", "input", "status", "seconds", "tally"};
         size_t kind = 0;

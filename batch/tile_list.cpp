@@ -94,7 +94,7 @@ void finish(TileList &list)
     std::vector<const Tile *> byOutput;
     for (const Tile &t : list.tiles)
         byOutput.push_back(&t);
-    std::sort(byOutput.begin(), byOutput.end(), [](const Tile *a, const Tile *b) { return a->output < b->output; });
+    std::stable_sort(byOutput.begin(), byOutput.end(), [](const Tile *a, const Tile *b) { return a->output < b->output; });
     for (size_t i = 1; i < byOutput.size(); ++i)
         if (byOutput[i - 1]->output == byOutput[i]->output) {
             list.error = "tiles " + byOutput[i - 1]->rel + " and " + byOutput[i]->rel + " would both write " +
@@ -132,14 +132,8 @@ TileList parseTileList(std::string_view text)
             continue;
         const std::optional<std::string> rel = listedRel(line);
         const std::string where = "line " + std::to_string(lineNumber) + " of the tile list (" + std::string(line) + ")";
-        if (!rel) {
-            list.error = where + " climbs above its folder with ..";
-            return list;
-        }
-        if (!hasLasExtension(*rel)) {
-            list.error = where + " does not end in .las";
-            return list;
-        }
+        if (!rel || !hasLasExtension(*rel))
+            return {{}, where + (rel ? " does not end in .las" : " climbs above its folder with ..")};
         list.tiles.push_back({*rel, std::string(line), lasOutputName(*rel)});
     }
     finish(list);
