@@ -20,11 +20,11 @@ done
 
 if [ $# -ge 1 ]; then
   build="$(cd "$1" && pwd)"
-  cmake --build "$build" -j2 --target Morvane lidar >/dev/null
+  cmake --build "$build" -j2 --target Morvane morvane-batch lidar >/dev/null
 else
   build="$work/build"
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMORVANE_TESTS=OFF -DMORVANE_BENCH=OFF >/dev/null
-  cmake --build "$build" -j2 --target Morvane lidar >/dev/null
+  cmake --build "$build" -j2 --target Morvane morvane-batch lidar >/dev/null
 fi
 
 prefix="$work/prefix"
@@ -35,7 +35,7 @@ echo "== installed into a temporary prefix"
 libdir="$(cd "$prefix" && dirname "$(find . -name 'liblidar.so' | head -1)")"
 libdir="${libdir#./}"
 [ -n "$libdir" ] && [ "$libdir" != "." ] || fail "liblidar.so is not installed"
-for f in bin/Morvane include/LiDAR.h share/man/man1/Morvane.1 \
+for f in bin/Morvane bin/morvane-batch include/LiDAR.h share/man/man1/Morvane.1 share/man/man1/morvane-batch.1 \
          "$libdir/liblidar.so" "$libdir/liblidar.so.1" "$libdir/pkgconfig/lidar.pc" \
          "$libdir/cmake/LiDAR/LiDARConfig.cmake" "$libdir/cmake/LiDAR/LiDARConfigVersion.cmake" \
          "$libdir/cmake/LiDAR/LiDARTargets.cmake"; do
@@ -52,9 +52,12 @@ status=$?
 set -e
 [ "$status" -eq 255 ] || fail "Morvane without arguments exited $status, not 255"
 grep -q "Usage:" <<<"$usage" || fail "Morvane without arguments printed no usage"
+"$prefix/bin/morvane-batch" --version | grep -q "^morvane-batch " || fail "morvane-batch --version failed"
 if command -v man >/dev/null; then
-  MANWIDTH=80 man -l "$prefix/share/man/man1/Morvane.1" 2>/dev/null | grep -q "EXIT STATUS" ||
-    fail "the installed man page does not render"
+  for page in Morvane morvane-batch; do
+    MANWIDTH=80 man -l "$prefix/share/man/man1/$page.1" 2>/dev/null | grep -q "EXIT STATUS" ||
+      fail "the installed man page $page.1 does not render"
+  done
 fi
 
 echo "== consumer built with find_package(LiDAR)"
