@@ -228,3 +228,46 @@ TEST(BatchRecipe, ReadmeParallelLineCutsEveryTileAndRerunsOnlyFailures)
 }
 
 }  // namespace
+
+namespace {
+
+// README's morvane-batch line, then its Slurm line as a three-task array into
+// a fresh folder and the summary after it: every tile, the upper-case one
+// included, ends as on its own (that one as its lower-case twin would).
+TEST(BatchRecipe, ReadmeMorvaneBatchLinesCutEveryTile)
+{
+    const std::string line = readmeLine("morvane-batch dem.flt tiles out 2 30");
+    const std::string slurm = readmeLine("SLURM_ARRAY_TASK_ID + 1");
+    ASSERT_NE(line, "") << "README.md has no morvane-batch line";
+    ASSERT_NE(slurm, "") << "README.md has no Slurm line";
+    TempDir dir;
+    writeSurvey(dir);
+    std::set<std::string> expected;
+    for (const Tile &t : tiles())
+        expected.insert(t.path + "," + (t.status == 1 ? "none" : "kept"));
+
+    const std::vector<std::string> runs = {
+        line, "for task in 0 1 2; do export SLURM_ARRAY_TASK_ID=$task SLURM_ARRAY_TASK_COUNT=3; " + slurm +
+                  " || exit; done; morvane-batch --summary out"};
+    for (const std::string &run : runs) {
+        SCOPED_TRACE(run);
+        std::filesystem::remove_all(dir / "out");
+        const RunResult r = runLine(dir, run);
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        std::set<std::string> rows;
+        for (const std::string &row : sortedLines(readFile(dir / "out/summary.csv")))
+            if (!row.starts_with("tile,"))
+                rows.insert(row.substr(0, row.find(',', row.find(',') + 1)));
+        EXPECT_EQ(rows, expected);
+        for (const Tile &t : tiles()) {
+            if (t.status != 0)
+                continue;
+            const std::string alone = "alone/" + t.path;
+            std::filesystem::create_directories(std::filesystem::path(dir / alone).parent_path());
+            ASSERT_EQ(runMorvane({"dem.flt", "tiles/" + t.path, alone, "2", "30"}, dir.path()).status, 0);
+            EXPECT_TRUE(readFile(dir / ("out/" + t.path)) == readFile(dir / alone)) << t.path;
+        }
+    }
+}
+
+}  // namespace
