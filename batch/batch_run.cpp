@@ -210,7 +210,8 @@ void Batch::drawProgress(bool force)
     std::string line = std::to_string(done) + "/" + std::to_string(plan_.size()) + " tiles, " +
                        std::to_string(failed_ + killed_) + " failed";
     char rate[64];
-    std::snprintf(rate, sizeof rate, ", %.2f Mpoints/s", elapsed > 0 ? static_cast<double>(points_) / elapsed / 1e6 : 0.0);
+    std::snprintf(rate, sizeof rate, ", %.2f Mpoints/s",
+                  elapsed > 0 ? static_cast<double>(points_) / elapsed / 1e6 : 0.0);
     line += rate;
     if (bytesDone_ > 0)
         line += ", " + clockText(elapsed * static_cast<double>(bytesLeft_) / static_cast<double>(bytesDone_)) + " left";
@@ -244,8 +245,8 @@ void Batch::startTile(size_t index)
         t.logError = errno;
     const auto [at, added] = running_.emplace(index, std::move(t));
     if (failure.empty())
-        if (const int error = runner_.start(index, {morvane_, options_.raster, input, output, options_.low,
-                                                    options_.high});
+        if (const int error = runner_.start(index,
+                                            {morvane_, options_.raster, input, output, options_.low, options_.high});
             error != 0)
             failure = "cannot run " + morvane_ + ": " + errorText(error);
     if (!failure.empty()) {
@@ -389,7 +390,7 @@ int runBatch(const Options &o)
         return refuseUsage("cannot run Morvane at " + morvane + ": " + errorText(errno));
 
     std::optional<FolderId> outdirId;
-    if (struct stat st {}; ::stat(o.outdir.c_str(), &st) == 0)
+    if (struct stat st{}; ::stat(o.outdir.c_str(), &st) == 0)
         outdirId = FolderId{st.st_dev, st.st_ino};
     const TileList list = findTiles(o.tiles, outdirId);
     if (!list.error.empty())

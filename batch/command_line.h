@@ -10,7 +10,7 @@ namespace batch {
 
 struct Options {
     std::string raster, tiles, outdir, low, high;
-    unsigned jobs = 0;  // 0: the processors this process may use
+    unsigned jobs = 0;                        // 0: the processors this process may use
     uint32_t shareIndex = 0, shareCount = 1;  // --shard K/N is share K - 1 of N
     bool force = false;
     bool summaryOnly = false;

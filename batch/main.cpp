@@ -16,9 +16,7 @@ int main(int argc, char **argv)
 
     const batch::CommandLine cl = batch::parseCommandLine(argc, argv);
     switch (cl.request) {
-    case batch::Request::Help:
-        std::fwrite(batch::helpText().data(), 1, batch::helpText().size(), stdout);
-        return 0;
+    case batch::Request::Help: std::fwrite(batch::helpText().data(), 1, batch::helpText().size(), stdout); return 0;
     case batch::Request::Version: std::puts("morvane-batch " MORVANE_VERSION_TEXT); return 0;
     case batch::Request::UsageError: return batch::refuseUsage(cl.error);
     case batch::Request::Run: break;

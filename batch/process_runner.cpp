@@ -39,7 +39,7 @@ ProcessRunner::ProcessRunner()
 {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         signalPipe[0] = signalPipe[1] = -1;  // then poll wakes on output and timeouts only
-    std::signal(SIGPIPE, SIG_IGN);  // a console that goes away must not end the batch
+    std::signal(SIGPIPE, SIG_IGN);           // a console that goes away must not end the batch
     struct sigaction action {};
     action.sa_handler = noteSignal;
     action.sa_flags = SA_RESTART;

@@ -1,6 +1,6 @@
 #include "record.h"
 
-#include <array>
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -116,70 +116,66 @@ std::string formatRecord(const Record &r)
     return t;
 }
 
+namespace {
+
+// One line of a record into r: false when it is not one of the lines a
+// record has, or not well formed.
+bool parseLine(const std::vector<std::string_view> &f, Record &r)
+{
+    const std::string_view kind = f[0];
+    std::optional<std::string> a, b;
+    if (kind == "tile" && f.size() == 2 && (a = unescape(f[1])))
+        r.tile = *a;
+    else if (kind == "morvane" && f.size() == 2 && (a = unescape(f[1])))
+        r.inputs.morvaneVersion = *a;
+    else if (kind == "raster" && f.size() == 4 && (a = unescape(f[1])) && stamp(f, 2, r.inputs.rasterStamp))
+        r.inputs.raster = *a;
+    else if (kind == "raster-header")
+        return stamp(f, 1, r.inputs.rasterHeaderStamp);
+    else if (kind == "limits" && f.size() == 3 && (a = unescape(f[1])) && (b = unescape(f[2]))) {
+        r.inputs.low = *a;
+        r.inputs.high = *b;
+    } else if (kind == "input")
+        return stamp(f, 1, r.inputs.tileStamp);
+    else if (kind == "status" && f.size() == 3 && number(f[2], r.exitStatus)) {
+        for (const TileStatus s : {TileStatus::Kept, TileStatus::None, TileStatus::Failed, TileStatus::Killed})
+            if (f[1] == statusName(s)) {
+                r.status = s;
+                return true;
+            }
+        return false;
+    } else if (kind == "tally" && f.size() == 5) {
+        Tally t;
+        if (!number(f[1], t.kept) || !number(f[2], t.notKept) || !number(f[3], t.nodata) || !number(f[4], t.outside))
+            return false;
+        r.tally = t;
+    } else if (kind == "seconds" && f.size() == 2)
+        return number(f[1], r.seconds);
+    else
+        return false;
+    return true;
+}
+
+}  // namespace
+
 std::optional<Record> parseRecord(std::string_view text)
 {
-    if (text.substr(0, kFirstLine.size() + 1) != std::string(kFirstLine) + "\n" || text.back() != '\n')
+    if (!text.starts_with(kFirstLine) || text.substr(kFirstLine.size(), 1) != "\n" || !text.ends_with('\n'))
         return std::nullopt;
     text.remove_prefix(kFirstLine.size() + 1);
     Record r;
-    unsigned seen = 0;  // one bit per line kind; every kind but the tally must be there once
+    std::vector<std::string_view> seen;  // every line kind once; all but the tally required
     while (!text.empty()) {
         const size_t end = text.find('\n');
         const std::vector<std::string_view> f = fields(text.substr(0, end));
         text.remove_prefix(end + 1);
-        static constexpr std::array<std::string_view, 9> kKinds = {
-            "tile", "morvane", "raster", "raster-header", "limits", "input", "status", "seconds", "tally"};
-        size_t kind = 0;
-        while (kind < kKinds.size() && kKinds[kind] != f[0])
-            ++kind;
-        if (kind == kKinds.size() || (seen & (1u << kind)) != 0)
+        if (std::find(seen.begin(), seen.end(), f[0]) != seen.end() || !parseLine(f, r))
             return std::nullopt;
-        seen |= 1u << kind;
-        std::optional<std::string> a, b;
-        bool ok = true;
-        switch (kind) {
-        case 0: ok = f.size() == 2 && (a = unescape(f[1])); if (ok) r.tile = *a; break;
-        case 1: ok = f.size() == 2 && (a = unescape(f[1])); if (ok) r.inputs.morvaneVersion = *a; break;
-        case 2:
-            ok = f.size() == 4 && (a = unescape(f[1])) && stamp(f, 2, r.inputs.rasterStamp);
-            if (ok)
-                r.inputs.raster = *a;
-            break;
-        case 3: ok = stamp(f, 1, r.inputs.rasterHeaderStamp); break;
-        case 4:
-            ok = f.size() == 3 && (a = unescape(f[1])) && (b = unescape(f[2]));
-            if (ok) {
-                r.inputs.low = *a;
-                r.inputs.high = *b;
-            }
-            break;
-        case 5: ok = stamp(f, 1, r.inputs.tileStamp); break;
-        case 6: {
-            ok = f.size() == 3 && number(f[2], r.exitStatus);
-            const std::array<TileStatus, 4> all = {TileStatus::Kept, TileStatus::None, TileStatus::Failed,
-                                                   TileStatus::Killed};
-            bool named = false;
-            for (const TileStatus s : all)
-                if (ok && f[1] == statusName(s)) {
-                    r.status = s;
-                    named = true;
-                }
-            ok = ok && named;
-            break;
-        }
-        case 7: ok = f.size() == 2 && (r.seconds = std::atof(std::string(f[1]).c_str()), true); break;
-        case 8: {
-            Tally t;
-            ok = f.size() == 5 && number(f[1], t.kept) && number(f[2], t.notKept) && number(f[3], t.nodata) &&
-                 number(f[4], t.outside);
-            r.tally = t;
-            break;
-        }
-        }
-        if (!ok)
-            return std::nullopt;
+        seen.push_back(f[0]);
     }
-    return (seen & 0xffu) == 0xffu ? std::optional<Record>(r) : std::nullopt;
+    if (seen.size() != (r.tally ? 9u : 8u))
+        return std::nullopt;
+    return r;
 }
 
 bool finishedFrom(const Record &record, const RunInputs &inputs)

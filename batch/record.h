@@ -38,9 +38,9 @@ struct Record {
     std::string tile;  // rel
     RunInputs inputs;
     TileStatus status = TileStatus::Failed;
-    int exitStatus = 255;       // Morvane's, or 128 + the signal that ended it
+    int exitStatus = 255;        // Morvane's, or 128 + the signal that ended it
     std::optional<Tally> tally;  // where the run reached it
-    double seconds = 0;         // wall time of the run
+    double seconds = 0;          // wall time of the run
     bool operator==(const Record &) const = default;
 };
 

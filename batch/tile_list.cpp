@@ -88,13 +88,14 @@ std::optional<std::string> listedRel(std::string_view path)
 void finish(TileList &list)
 {
     std::sort(list.tiles.begin(), list.tiles.end(), [](const Tile &a, const Tile &b) { return a.rel < b.rel; });
-    list.tiles.erase(std::unique(list.tiles.begin(), list.tiles.end(),
-                                 [](const Tile &a, const Tile &b) { return a.rel == b.rel; }),
-                     list.tiles.end());
+    list.tiles.erase(
+        std::unique(list.tiles.begin(), list.tiles.end(), [](const Tile &a, const Tile &b) { return a.rel == b.rel; }),
+        list.tiles.end());
     std::vector<const Tile *> byOutput;
     for (const Tile &t : list.tiles)
         byOutput.push_back(&t);
-    std::stable_sort(byOutput.begin(), byOutput.end(), [](const Tile *a, const Tile *b) { return a->output < b->output; });
+    std::stable_sort(byOutput.begin(), byOutput.end(),
+                     [](const Tile *a, const Tile *b) { return a->output < b->output; });
     for (size_t i = 1; i < byOutput.size(); ++i)
         if (byOutput[i - 1]->output == byOutput[i]->output) {
             list.error = "tiles " + byOutput[i - 1]->rel + " and " + byOutput[i]->rel + " would both write " +
@@ -131,7 +132,8 @@ TileList parseTileList(std::string_view text)
         if (line.empty())
             continue;
         const std::optional<std::string> rel = listedRel(line);
-        const std::string where = "line " + std::to_string(lineNumber) + " of the tile list (" + std::string(line) + ")";
+        const std::string where = "line " + std::to_string(lineNumber) + " of the tile list (" + std::string(line) +
+                                  ")";
         if (!rel || !hasLasExtension(*rel))
             return {{}, where + (rel ? " does not end in .las" : " climbs above its folder with ..")};
         list.tiles.push_back({*rel, std::string(line), lasOutputName(*rel)});

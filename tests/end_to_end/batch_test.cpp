@@ -182,7 +182,8 @@ TEST(BatchOutcomes, EachTileEndsAsItDoesOnItsOwn)
     fs::create_directory(dir / "alone");
     for (const Case &c : cases)
         writeTile(dir, "tiles/" + c.tile, c.bytes);
-    const RunResult r = runBatch(dir, {"--morvane", writeWrapper(dir), "-j", "3", "dem.flt", "tiles", "out", "2", "30"});
+    const RunResult r = runBatch(dir,
+                                 {"--morvane", writeWrapper(dir), "-j", "3", "dem.flt", "tiles", "out", "2", "30"});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_EQ(counts(r), "6 tiles: 2 kept, 1 none, 2 failed, 1 killed, 0 skipped as already done");
     const auto rows = summaryRows(dir);
@@ -197,9 +198,9 @@ TEST(BatchOutcomes, EachTileEndsAsItDoesOnItsOwn)
         ASSERT_EQ(alone.status, c.status);
         PrintedTally tally;
         if (!readTally(alone.out, tally).empty()) {
-            EXPECT_EQ(c.row.substr(c.row.find(',', 5) + 1), std::to_string(tally.meet) + "," + std::to_string(tally.doNot) +
-                                                           "," + std::to_string(tally.nodata) + "," +
-                                                           std::to_string(tally.outside));
+            EXPECT_EQ(c.row.substr(c.row.find(',', 5) + 1),
+                      std::to_string(tally.meet) + "," + std::to_string(tally.doNot) + "," +
+                          std::to_string(tally.nodata) + "," + std::to_string(tally.outside));
         }
         const std::string out = "out/" + c.tile;
         EXPECT_EQ(maskTiming(readFile(dir / (out + ".log"))),
@@ -235,8 +236,10 @@ TEST(BatchRerun, RunsOnlyWhatIsNotDoneFromTheSameInputs)
         int status;
     };
     const std::vector<Step> steps = {
-        {"first run", [](const TempDir &) {}, "30", "4 tiles: 2 kept, 1 none, 1 failed, 0 killed, 0 skipped as already done", 1},
-        {"again", [](const TempDir &) {}, "30", "4 tiles: 0 kept, 0 none, 1 failed, 0 killed, 3 skipped as already done", 1},
+        {"first run", [](const TempDir &) {}, "30",
+         "4 tiles: 2 kept, 1 none, 1 failed, 0 killed, 0 skipped as already done", 1},
+        {"again", [](const TempDir &) {}, "30",
+         "4 tiles: 0 kept, 0 none, 1 failed, 0 killed, 3 skipped as already done", 1},
         {"failed tile mended", [](const TempDir &d) { writeFile(d / "tiles/late.las", keptTile()); }, "30",
          "4 tiles: 1 kept, 0 none, 0 failed, 0 killed, 3 skipped as already done", 0},
         {"tile rewritten", [](const TempDir &d) { writeFile(d / "tiles/b/b.las", keptTile()); }, "30",
@@ -245,12 +248,14 @@ TEST(BatchRerun, RunsOnlyWhatIsNotDoneFromTheSameInputs)
          "5 tiles: 1 kept, 0 none, 0 failed, 0 killed, 4 skipped as already done", 0},
         {"output removed", [](const TempDir &d) { fs::remove(d / "out/a.las"); }, "30",
          "5 tiles: 1 kept, 0 none, 0 failed, 0 killed, 4 skipped as already done", 0},
-        {"another limit", [](const TempDir &) {}, "31", "5 tiles: 4 kept, 1 none, 0 failed, 0 killed, 0 skipped as already done", 0},
+        {"another limit", [](const TempDir &) {}, "31",
+         "5 tiles: 4 kept, 1 none, 0 failed, 0 killed, 0 skipped as already done", 0},
         {"the same limit written otherwise", [](const TempDir &) {}, "31.00",
          "5 tiles: 0 kept, 0 none, 0 failed, 0 killed, 5 skipped as already done", 0},
         {"raster rewritten", [](const TempDir &d) { writeFile(d / "dem.hdr", readFile(d / "dem.hdr") + "\n"); }, "31",
          "5 tiles: 4 kept, 1 none, 0 failed, 0 killed, 0 skipped as already done", 0},
-        {"--force", [](const TempDir &) {}, "--force", "5 tiles: 4 kept, 1 none, 0 failed, 0 killed, 0 skipped as already done", 0},
+        {"--force", [](const TempDir &) {}, "--force",
+         "5 tiles: 4 kept, 1 none, 0 failed, 0 killed, 0 skipped as already done", 0},
     };
     for (const Step &s : steps) {
         SCOPED_TRACE(s.what);
@@ -317,7 +322,8 @@ TEST(BatchShares, ThreeSharesAtOnceRunEveryTileOnce)
         const int status = shares[k].wait();
         const std::string console = readFile(dir / ("console " + std::to_string(k + 1)));
         std::smatch closing;
-        ASSERT_TRUE(std::regex_search(console, closing, std::regex("([0-9]+) tiles: [0-9]+ kept, 0 none, ([0-9]+) failed")))
+        ASSERT_TRUE(
+            std::regex_search(console, closing, std::regex("([0-9]+) tiles: [0-9]+ kept, 0 none, ([0-9]+) failed")))
             << console;
         ran += std::stoul(closing[1]);
         failed += std::stoul(closing[2]);
@@ -346,8 +352,8 @@ TEST(BatchInterruption, StopsCleanlyAndTheSameCommandResumes)
         writeDem(dir);
         for (int i = 0; i < 6; ++i)
             writeTile(dir, "tiles/t" + std::to_string(i) + ".las", keptTile());
-        const std::vector<std::string> args = {"--morvane", writeWrapper(dir, "sleep 0.1\n"), "-j", "2", "dem.flt",
-                                               "tiles", "out", "2", "30"};
+        const std::vector<std::string> args = {
+            "--morvane", writeWrapper(dir, "sleep 0.1\n"), "-j", "2", "dem.flt", "tiles", "out", "2", "30"};
         const Started batch = startBatch(dir, args, "console");
         for (int wait = 0; wait < 500 && !fileExists(dir / "out/t0.las.record"); ++wait)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -401,14 +407,20 @@ TEST(BatchCommandLine, RefusesWhatCannotRunBeforeAnyTileRuns)
         {{"dem.flt", "tiles", "out", "2", "3O"}, 2, "", "morvane-batch: invalid MAX (3O)\n"},
         {{"dem.flt", "tiles", "out", "2", "2.0"}, 2, "", "morvane-batch: MAX (2.0) must be greater than MIN (2)\n"},
         {{"dem.tif", "tiles", "out", "2", "30"}, 2, "", "morvane-batch: RASTER must end in .asc or .flt: dem.tif\n"},
-        {{"gone.flt", "tiles", "out", "2", "30"}, 2, "",
+        {{"gone.flt", "tiles", "out", "2", "30"},
+         2,
+         "",
          "morvane-batch: cannot read raster gone.flt: No such file or directory\n"},
         {{"dem.flt", "none", "out", "2", "30"}, 2, "", "morvane-batch: cannot read none: No such file or directory\n"},
         {{"dem.flt", "empty", "out", "2", "30"}, 2, "", "morvane-batch: no tile (a name ending in .las) in empty\n"},
         {{"dem.flt", "-", "out", "2", "30"}, 2, "", "morvane-batch: no tile (a name ending in .las) in -\n"},
-        {{"dem.flt", "tiles", "dem.hdr/out", "2", "30"}, 2, "",
+        {{"dem.flt", "tiles", "dem.hdr/out", "2", "30"},
+         2,
+         "",
          "morvane-batch: cannot make OUTDIR dem.hdr/out: Not a directory\n"},
-        {{"--morvane", "/nonexistent/Morvane", "dem.flt", "tiles", "out", "2", "30"}, 2, "",
+        {{"--morvane", "/nonexistent/Morvane", "dem.flt", "tiles", "out", "2", "30"},
+         2,
+         "",
          "morvane-batch: cannot run Morvane at /nonexistent/Morvane"},
         {{"--summary", "none"}, 2, "", "morvane-batch: cannot read OUTDIR none: No such file or directory\n"},
     };

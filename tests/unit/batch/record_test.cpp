@@ -14,8 +14,13 @@ Record sample(const std::string &tile)
 {
     Record r;
     r.tile = tile;
-    r.inputs = {"1.0.0", "dems/dem 2024.flt", {800000, 1796845679565397348}, {116, 1796845679565749766},
-                batch::limitValue("-0.5"), batch::limitValue("30"), {560321, 1796845679582090223}};
+    r.inputs = {"1.0.0",
+                "dems/dem 2024.flt",
+                {800000, 1796845679565397348},
+                {116, 1796845679565749766},
+                batch::limitValue("-0.5"),
+                batch::limitValue("30"),
+                {560321, 1796845679582090223}};
     r.status = TileStatus::Kept;
     r.exitStatus = 0;
     r.tally = batch::Tally{4000000000u, 2, 3, 4};
@@ -25,7 +30,8 @@ Record sample(const std::string &tile)
 
 TEST(Record, ReadsBackWhatItWrote)
 {
-    for (const std::string tile : {"a/t.las", "sp ace/q'x\".las", "new\nline.las", "100%.las", "\xff\xfe/\t.LAS", "c,d.las"}) {
+    for (const std::string tile :
+         {"a/t.las", "sp ace/q'x\".las", "new\nline.las", "100%.las", "\xff\xfe/\t.LAS", "c,d.las"}) {
         Record r = sample(tile);
         const std::string text = batch::formatRecord(r);
         EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 10) << "one line per field: " << text;
@@ -46,8 +52,8 @@ TEST(Record, RefusesATextThatIsNotAWholeRecord)
     };
     const std::vector<std::string> damaged = {
         "",
-        whole.substr(0, whole.size() - 1),                  // cut short
-        whole.substr(0, whole.find("\nseconds") + 1),       // a line missing
+        whole.substr(0, whole.size() - 1),             // cut short
+        whole.substr(0, whole.find("\nseconds") + 1),  // a line missing
         replaced("morvane-batch record 1", "morvane-batch record 2"),
         replaced("status kept 0", "status done 0"),
         replaced("input 560321", "input 5603x1"),

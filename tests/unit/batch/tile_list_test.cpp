@@ -37,10 +37,10 @@ TEST(TileDiscovery, FindsLasFilesInAnyCaseSortedByTheirPath)
     for (const char *rel : {"b/t.las", "a/t.las", "a/T.LAS.las", "Z.Las", "a b/q'x\".las", "n\nl.las", "\xff\xfe.las",
                             ".hidden/h.las", "notes.txt", "a/t.las.log", "las", "x.las.bak"})
         touch(dir, "tiles/" + std::string(rel));
-    ::mkfifo((dir / "tiles/fifo.las").c_str(), 0600);                            // not a regular file
-    ::symlink("../a/t.las", (dir / "tiles/b/linked.las").c_str());                 // a link to a file is a tile
-    ::symlink("missing.las", (dir / "tiles/dangling.las").c_str());               // a dangling link is not
-    ::symlink((dir / "tiles/a").c_str(), (dir / "tiles/folder-link").c_str());   // links to folders are not followed
+    ::mkfifo((dir / "tiles/fifo.las").c_str(), 0600);                           // not a regular file
+    ::symlink("../a/t.las", (dir / "tiles/b/linked.las").c_str());              // a link to a file is a tile
+    ::symlink("missing.las", (dir / "tiles/dangling.las").c_str());             // a dangling link is not
+    ::symlink((dir / "tiles/a").c_str(), (dir / "tiles/folder-link").c_str());  // links to folders are not followed
     std::filesystem::create_directories(dir / "tiles/out/x");
     touch(dir, "tiles/out/x/old.las");  // the output folder, inside the tiles
 
@@ -53,7 +53,8 @@ TEST(TileDiscovery, FindsLasFilesInAnyCaseSortedByTheirPath)
                               "a/T.LAS.las -> a/T.LAS.las", "a/t.las -> a/t.las", "b/linked.las -> b/linked.las",
                               "b/t.las -> b/t.las", "n\nl.las -> n\nl.las", "\xff\xfe.las -> \xff\xfe.las"}));
     EXPECT_EQ(list.tiles[1].path, dir / "tiles/Z.Las");
-    EXPECT_EQ(batch::findTiles(dir / "tiles/", std::nullopt).tiles.size(), 10u) << "the output folder counts when not skipped";
+    EXPECT_EQ(batch::findTiles(dir / "tiles/", std::nullopt).tiles.size(), 10u)
+        << "the output folder counts when not skipped";
 }
 
 TEST(TileDiscovery, RefusesWhatWouldLoseATile)
