@@ -2,13 +2,19 @@
 // inside it, one partly beyond its edge, one with no point in the window,
 // two that share a name in different folders, and one whose upper-case name
 // the tool refuses. Every tile must leave the output and console of the same
-// tile run on its own, and a status saying how it ended.
+// tile run on its own, and a status saying how it ended. Then morvane-batch's
+// lines: on one machine, as a Slurm array, and by GNU parallel over ssh.
 #include "console_text.h"
 #include "grid_builder.h"
 #include "las_builder.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -268,6 +274,120 @@ TEST(BatchRecipe, ReadmeMorvaneBatchLinesCutEveryTile)
             EXPECT_TRUE(readFile(dir / ("out/" + t.path)) == readFile(dir / alone)) << t.path;
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// An sshd of the test's own on the loopback address (its host key, its
+// configuration, the test's key the only one let in), as two machines of
+// nodes.txt; ended with the test.
+class LoopbackSshd {
+public:
+    explicit LoopbackSshd(const TempDir &dir) : dir_(dir)
+    {
+        const int port = freePort();
+        const passwd *user = ::getpwuid(::geteuid());
+        const std::string morvaneDir = std::filesystem::path(MORVANE_EXE).parent_path().string();
+        writeFile(dir / "sshd_config", "Port " + std::to_string(port) + "\nListenAddress 127.0.0.1\nHostKey " +
+                                           dir / "hostkey" + "\nAuthorizedKeysFile " + dir / "authorized_keys" +
+                                           "\nPidFile " + dir / "sshd.pid" +
+                                           "\nStrictModes no\nUsePAM no\nPasswordAuthentication no\n"
+                                           "KbdInteractiveAuthentication no\nPermitRootLogin prohibit-password\n"
+                                           "SetEnv PATH=" +
+                                           morvaneDir + ":/usr/local/bin:/usr/bin:/bin\n");
+        writeFile(dir / "ssh_config", "Host machine1 machine2\n  HostName 127.0.0.1\n  Port " + std::to_string(port) +
+                                          "\n  User " + (user != nullptr ? user->pw_name : "root") +
+                                          "\n  IdentityFile " + dir / "userkey" +
+                                          "\n  UserKnownHostsFile /dev/null\n  StrictHostKeyChecking no\n"
+                                          "  BatchMode yes\n  LogLevel ERROR\n");
+        writeFile(dir / "nodes.txt", "machine1\nmachine2\n");
+        if (runLine(dir, "ssh-keygen -q -t ed25519 -N '' -f hostkey && ssh-keygen -q -t ed25519 -N '' -f userkey && "
+                         "cp userkey.pub authorized_keys")
+                .status != 0)
+            return;
+        std::fflush(nullptr);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int log = ::open((dir / "sshd.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(log, 1);
+            ::dup2(log, 2);
+            ::execl(sshd().c_str(), sshd().c_str(), "-D", "-e", "-f", (dir / "sshd_config").c_str(), nullptr);
+            ::_exit(127);
+        }
+        for (int tries = 0; tries < 100 && !up_ && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++tries) {
+            up_ = runLine(dir, "ssh -F ssh_config machine1 true").status == 0;
+            if (!up_)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    ~LoopbackSshd()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    LoopbackSshd(const LoopbackSshd &) = delete;
+    LoopbackSshd &operator=(const LoopbackSshd &) = delete;
+
+    bool up() const { return up_; }
+    std::string log() const { return fileExists(dir_ / "sshd.log") ? readFile(dir_ / "sshd.log") : ""; }
+
+    static std::string sshd()
+    {
+        for (const char *path : {"/usr/sbin/sshd", "/usr/local/sbin/sshd"})
+            if (::access(path, X_OK) == 0)
+                return path;
+        return {};
+    }
+
+private:
+    static int freePort()
+    {
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
+        ::close(s);
+        return ntohs(address.sin_port);
+    }
+
+    const TempDir &dir_;
+    pid_t pid_ = -1;
+    bool up_ = false;
+};
+
+// README's GNU parallel line over ssh: four shares on two machines into one
+// folder, then the summary, as on a cluster sharing its files.
+TEST(BatchRecipe, ReadmeParallelSshLineSharesTheTilesAmongMachines)
+{
+    if (LoopbackSshd::sshd().empty())
+        GTEST_SKIP() << "sshd is not installed (Debian: openssh-server)";
+    if (runProgram("/bin/sh", {"-c", "command -v parallel && command -v ssh && command -v ssh-keygen"}, {}).status != 0)
+        GTEST_SKIP() << "GNU parallel or the ssh client is not installed (Debian: parallel, openssh-client)";
+    if (::geteuid() == 0 && !fileExists("/run/sshd"))
+        GTEST_SKIP() << "sshd run as root needs its privilege separation folder /run/sshd";
+    const std::string line = readmeLine("--sshloginfile nodes.txt");
+    ASSERT_NE(line, "") << "README.md has no GNU parallel line over ssh";
+    TempDir dir;
+    writeSurvey(dir);
+    const LoopbackSshd sshd(dir);
+    ASSERT_TRUE(sshd.up()) << sshd.log();
+
+    const RunResult r = runLine(dir, "export PARALLEL_SSH='ssh -F " + dir / "ssh_config" + "'; " + line);
+    ASSERT_EQ(r.status, 0) << r.out << r.err << sshd.log();
+    EXPECT_NE(r.out.find("6 tiles: 5 kept, 1 none, 0 failed, 0 killed; "), std::string::npos) << r.out;
+    std::set<std::string> rows;
+    for (const std::string &row : sortedLines(readFile(dir / "out/summary.csv")))
+        rows.insert(row.substr(0, row.find(',')));
+    EXPECT_EQ(rows.size(), tiles().size() + 1);
+    const std::string log = sshd.log();
+    EXPECT_GE(std::count(log.begin(), log.end(), '\n'), 4) << "the shares ran over ssh\n" << log;
 }
 
 }  // namespace

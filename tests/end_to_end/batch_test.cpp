@@ -343,7 +343,8 @@ TEST(BatchShares, ThreeSharesAtOnceRunEveryTileOnce)
 
 // Interrupted by each signal that ends a batch: the tiles running get it and
 // are waited for, none starts, finished tiles keep their records, and the
-// same command resumes.
+// same command resumes. A tile the signal reaches leaves no output, or the
+// whole one when the signal came after Morvane's rename.
 TEST(BatchInterruption, StopsCleanlyAndTheSameCommandResumes)
 {
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
@@ -365,11 +366,15 @@ TEST(BatchInterruption, StopsCleanlyAndTheSameCommandResumes)
                   std::string::npos)
             << console;
         EXPECT_EQ(leftovers(dir), std::vector<std::string>{});
-        const auto rows = summaryRows(dir);
+        ASSERT_EQ(runMorvane({"dem.flt", "tiles/t0.las", "whole.las", "2", "30"}, dir.path()).status, 0);
+        const std::string whole = readFile(dir / "whole.las");
         size_t kept = 0;
-        for (const auto &[tile, row] : rows) {
+        for (const auto &[tile, row] : summaryRows(dir)) {
             kept += row.starts_with("kept,");
-            EXPECT_EQ(fileExists(dir / ("out/" + tile)), row.starts_with("kept,")) << tile << " " << row;
+            const std::string out = dir / ("out/" + tile);
+            if (row.starts_with("kept,") || fileExists(out)) {
+                EXPECT_TRUE(readFile(out) == whole) << tile << " " << row;
+            }
         }
         EXPECT_GE(kept, 1u);
         EXPECT_LT(kept, 6u) << console;
@@ -379,7 +384,7 @@ TEST(BatchInterruption, StopsCleanlyAndTheSameCommandResumes)
         EXPECT_EQ(counts(resumed), "6 tiles: " + std::to_string(6 - kept) + " kept, 0 none, 0 failed, 0 killed, " +
                                        std::to_string(kept) + " skipped as already done");
         for (int i = 0; i < 6; ++i)
-            EXPECT_TRUE(readFile(dir / ("out/t" + std::to_string(i) + ".las")).size() > 227);
+            EXPECT_TRUE(readFile(dir / ("out/t" + std::to_string(i) + ".las")) == whole) << i;
     }
 }
 
