@@ -39,7 +39,9 @@ ProcessRunner::ProcessRunner()
 {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         signalPipe[0] = signalPipe[1] = -1;  // then poll wakes on output and timeouts only
-    std::signal(SIGPIPE, SIG_IGN);           // a console that goes away must not end the batch
+    // A console that goes away must not end the batch; the tiles get SIGPIPE
+    // as the batch found it.
+    pipeIgnored_ = std::signal(SIGPIPE, SIG_IGN) == SIG_IGN;
     struct sigaction action {};
     action.sa_handler = noteSignal;
     action.sa_flags = SA_RESTART;
@@ -78,10 +80,10 @@ int ProcessRunner::start(size_t id, const std::vector<std::string> &argv)
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDERR_FILENO);
-    // The tile starts with SIGPIPE as the batch found it, not as the batch set it.
     sigset_t defaults;
     sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
+    if (!pipeIgnored_)
+        sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 

@@ -57,6 +57,7 @@ private:
     std::vector<Child> children_;
     struct sigaction previous_[4]{};
     bool installed_[4]{};
+    bool pipeIgnored_ = false;  // SIGPIPE as the batch was started with it
 };
 
 // The signals that end a batch, in the order ProcessRunner keeps them.
