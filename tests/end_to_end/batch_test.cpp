@@ -220,6 +220,27 @@ TEST(BatchOutcomes, EachTileEndsAsItDoesOnItsOwn)
     }
 }
 
+// Listed tiles that are a FIFO or gone: each fails with Morvane's own
+// message in its log, and the batch goes on.
+TEST(BatchOutcomes, AListedFifoOrMissingTileFailsWithMorvanesMessage)
+{
+    TempDir dir;
+    writeDem(dir);
+    writeTile(dir, "tiles/a.las", keptTile());
+    ASSERT_EQ(::mkfifo((dir / "tiles/fifo.las").c_str(), 0600), 0);
+    writeFile(dir / "list.txt", "tiles/a.las\ntiles/fifo.las\ntiles/gone.las\n");
+    const RunResult r = runBatch(dir, {"dem.flt", "list.txt", "out", "2", "30"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(counts(r), "3 tiles: 1 kept, 0 none, 2 failed, 0 killed, 0 skipped as already done");
+    for (const char *tile : {"fifo.las", "gone.las"}) {
+        const RunResult alone = runMorvane({"dem.flt", std::string("tiles/") + tile, "alone.las", "2", "30"},
+                                           dir.path());
+        EXPECT_EQ(alone.status, 255);
+        EXPECT_EQ(maskTiming(readFile(dir / ("out/tiles/" + std::string(tile) + ".log"))),
+                  maskTiming(replaceAll(alone.out, "alone.las", "out/tiles/" + std::string(tile))));
+    }
+}
+
 TEST(BatchRerun, RunsOnlyWhatIsNotDoneFromTheSameInputs)
 {
     TempDir dir;
