@@ -42,6 +42,7 @@ set(MORVANE_TOOL_SOURCES
   ${MORVANE_ROOT}/tool/select/tally_report.cpp
   ${MORVANE_ROOT}/tool/run/command_line.cpp
   ${MORVANE_ROOT}/tool/run/output_file.cpp
+  ${MORVANE_ROOT}/tool/run/output_target.cpp
   ${MORVANE_ROOT}/tool/run/path_checks.cpp
   ${MORVANE_ROOT}/tool/run/run.cpp
   ${MORVANE_ROOT}/tool/run/signals.cpp

@@ -36,10 +36,10 @@ sigset_t terminatingSignals()
 
 extern "C" void cleanUpAndEnd(int signal)
 {
-    if (const char *name = pendingRemoval.load(); name != nullptr && ::unlink(name) != 0) {
-        if (const int fd = pendingTruncation.load(); fd >= 0)
-            (void)::ftruncate(fd, 0);
-    }
+    if (const int fd = pendingTruncation.load(); fd >= 0)
+        (void)::ftruncate(fd, 0);
+    if (const char *name = pendingRemoval.load(); name != nullptr)
+        (void)::unlink(name);
     ::signal(signal, SIG_DFL);
     ::raise(signal);  // delivered as the handler returns
 }
@@ -72,7 +72,8 @@ TerminatingSignalsHeld::TerminatingSignalsHeld()
 
 TerminatingSignalsHeld::~TerminatingSignalsHeld()
 {
-    ::sigprocmask(SIG_SETMASK, &previous_, nullptr);
+    if (!kept_)
+        ::sigprocmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 void cleanUpOnSignal(const char *removeName, int truncateFd)

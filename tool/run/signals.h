@@ -1,6 +1,6 @@
 // The run's signals, set up in one place: every signal whose default action
-// ends the process first removes the output's temporary file (or empties an
-// output written in place), then ends the process as that signal would.
+// ends the process first removes the output's temporary file and empties an
+// output being written in place, then ends the process as that signal would.
 #ifndef MORVANE_SIGNALS_H
 #define MORVANE_SIGNALS_H
 
@@ -22,13 +22,19 @@ public:
     TerminatingSignalsHeld(const TerminatingSignalsHeld &) = delete;
     TerminatingSignalsHeld &operator=(const TerminatingSignalsHeld &) = delete;
 
+    // Once the output is in place the run has succeeded: a signal that
+    // comes later waits to the end of the process and is then discarded,
+    // so that an ending by a signal always means the old output is there.
+    void keepToTheEnd() { kept_ = true; }
+
 private:
     sigset_t previous_;
+    bool kept_ = false;
 };
 
-// What a terminating signal cleans up: the file to remove (nullptr: none),
-// and a descriptor to empty instead when that removal fails (-1: none).
-// The name must stay valid until it is replaced.
+// What a terminating signal cleans up: the file to remove (nullptr: none)
+// and a descriptor to empty (-1: none). The name must stay valid until it
+// is replaced.
 void cleanUpOnSignal(const char *removeName, int truncateFd = -1);
 
 #endif
