@@ -197,7 +197,7 @@ TEST(OutputGuarantee, KilledAtAnyMomentLeavesAWholeFile)
 }
 
 // Morvane run under strace, which injects faults into system calls as they
-// are made: "rename:error=EXDEV" (a refused rename), "pwrite64:signal=SIGTERM:when=2"
+// are made: "rename,renameat2:error=EXDEV" (a refused rename), "pwrite64:signal=SIGTERM:when=2"
 // (a signal at the second write of a copy). Without faults, Morvane alone.
 const char *const kStrace = "/usr/bin/strace";
 
@@ -278,13 +278,17 @@ TEST_P(ConcurrentRuns, LeaveOneWholeResult)
         const std::string out = readFile(dir / c.output);
         EXPECT_TRUE(out == results[0] || out == results[1]) << "a mixed output of " << out.size() << " bytes";
         EXPECT_TRUE(temporaryFiles(dir).empty());
+        // No block reserved ahead of the writes is kept past the end.
+        struct stat st {};
+        ASSERT_EQ(::stat((dir / c.output).c_str(), &st), 0);
+        EXPECT_LE(st.st_blocks * 512, st.st_size + (64 << 10));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     OutputGuarantee, ConcurrentRuns,
     ::testing::Values(SharedOutput{"Renamed", "out.las", {}, nullptr, 0},
-                      SharedOutput{"CopiedOverARefusedRename", "out.las", {"rename:error=EXDEV"}, nullptr, 0},
+                      SharedOutput{"CopiedOverARefusedRename", "out.las", {"rename,renameat2:error=EXDEV"}, nullptr, 0},
                       SharedOutput{"WrittenInAReadOnlyDirectory", "ro/out.las", {},
                                    [](const TempDir &d) {
                                        std::filesystem::create_directory(d / "ro");
@@ -375,45 +379,45 @@ RunResult runInOwnMounts(const TempDir &dir, void (*mounts)(const TempDir &), co
 const std::vector<PlacementFault> &placementFaults()
 {
     static const std::vector<PlacementFault> rows = {
-        {"CopiedOverARefusedRename", {"rename:error=EXDEV"}, "out.las", nullptr, 0, nullptr, PlacementFault::Result},
+        {"CopiedOverARefusedRename", {"rename,renameat2:error=EXDEV"}, "out.las", nullptr, 0, nullptr, PlacementFault::Result},
         {"CopyWithoutSpaceForIt",
-         {"rename:error=EXDEV", "fallocate:error=ENOSPC"},
+         {"rename,renameat2:error=EXDEV", "fallocate:error=ENOSPC"},
          "out.las",
          nullptr,
          255,
          "\nFailed to put out.las in place: No space left on device\n",
          PlacementFault::Earlier},
         {"CopyBeyondTheQuota",
-         {"rename:error=EXDEV", "fallocate:error=EDQUOT"},
+         {"rename,renameat2:error=EXDEV", "fallocate:error=EDQUOT"},
          "out.las",
          nullptr,
          255,
          "\nFailed to put out.las in place: Disk quota exceeded\n",
          PlacementFault::Earlier},
         {"CopyWhereNothingCanBeReserved",
-         {"rename:error=EXDEV", "fallocate:error=EOPNOTSUPP"},
+         {"rename,renameat2:error=EXDEV", "fallocate:error=EOPNOTSUPP"},
          "out.las",
          nullptr,
          0,
          nullptr,
          PlacementFault::Result},
         {"CopyFailingPartway",
-         {"rename:error=EXDEV", "pwrite64:error=ENOSPC:when=2"},
+         {"rename,renameat2:error=EXDEV", "pwrite64:error=ENOSPC:when=2"},
          "out.las",
          nullptr,
          255,
          "\nFailed to put out.las in place: No space left on device\n",
          PlacementFault::Empty},
         {"SignalDuringTheCopy",
-         {"rename:error=EXDEV", "pwrite64:signal=SIGTERM:when=2"},
+         {"rename,renameat2:error=EXDEV", "pwrite64:signal=SIGTERM:when=2"},
          "out.las",
          nullptr,
          128 + SIGTERM,
          nullptr,
          PlacementFault::Empty},
-        {"SignalAtTheRename", {"rename:signal=SIGTERM"}, "out.las", nullptr, 0, nullptr, PlacementFault::Result},
+        {"SignalAtTheRename", {"rename,renameat2:signal=SIGTERM"}, "out.las", nullptr, 0, nullptr, PlacementFault::Result},
         {"RenameFailingOtherwise",
-         {"rename:error=EIO"},
+         {"rename,renameat2:error=EIO"},
          "out.las",
          nullptr,
          255,

@@ -99,6 +99,76 @@ int copyBytes(int from, int to, uint64_t size)
     return 0;
 }
 
+// The temporary file's writes, its blocks reserved 16 MiB ahead of them:
+// the file system allocates in long runs as the file grows, and a rename
+// over an existing output finds no delayed allocation to flush first.
+// A reservation that fails is not tried again; the writes then report
+// whatever is wrong.
+constexpr uint64_t kReserveAhead = uint64_t{16} << 20;
+
+struct ReservingWriter {
+    int fd;
+    uint64_t position = 0;
+    uint64_t reserved = 0;  // blocks reserved up to here
+};
+
+ssize_t reservingWrite(void *cookie, const char *bytes, size_t size)
+{
+    auto &w = *static_cast<ReservingWriter *>(cookie);
+    const uint64_t after = w.position + size;
+    if (after > w.reserved) {
+        const uint64_t upTo = after + kReserveAhead;
+        const bool held = ::fallocate(w.fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(w.reserved),
+                                      static_cast<off_t>(upTo - w.reserved)) == 0;
+        w.reserved = held ? upTo : UINT64_MAX;
+    }
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t put = ::write(w.fd, bytes + done, size - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (done != 0)
+                break;
+            if (put == 0)
+                errno = EIO;
+            return -1;
+        }
+        done += static_cast<size_t>(put);
+    }
+    w.position += done;
+    return static_cast<ssize_t>(done);
+}
+
+int reservingSeek(void *cookie, off64_t *offset, int whence)
+{
+    auto &w = *static_cast<ReservingWriter *>(cookie);
+    const off64_t at = ::lseek64(w.fd, *offset, whence);
+    if (at < 0)
+        return -1;
+    w.position = static_cast<uint64_t>(at);
+    *offset = at;
+    return 0;
+}
+
+int reservingClose(void *cookie)
+{
+    auto *w = static_cast<ReservingWriter *>(cookie);
+    const int status = ::close(w->fd);
+    delete w;
+    return status;
+}
+
+// A stream over `fd` that reserves ahead; the stream owns the descriptor.
+std::FILE *openReservingStream(int fd)
+{
+    auto *writer = new ReservingWriter{fd};
+    std::FILE *file = ::fopencookie(writer, "wb", {nullptr, reservingWrite, reservingSeek, reservingClose});
+    if (file == nullptr)
+        delete writer;
+    return file;
+}
+
 // Owns a descriptor.
 struct Descriptor {
     int fd;
@@ -150,13 +220,14 @@ bool OutputFile::createTemporary()
             continue;
         if (fd < 0)
             break;
-        file_.reset(::fdopen(fd, "wb"));
+        file_.reset(openReservingStream(fd));
         if (!file_) {
             const int error = errno;
             ::close(fd);
             ::unlink(temporary_.c_str());
             failOpen(target_.name(), error);
         }
+        temporaryFd_ = fd;
         pending_ = true;
         cleanUpOnSignal(temporary_.c_str());
         return true;
@@ -228,7 +299,7 @@ void OutputFile::failWrite(int error) const
 // cp and install do. The mode last: changing the owner clears those bits.
 void OutputFile::giveFinalMode() const
 {
-    const int fd = ::fileno(file_.get());
+    const int fd = temporaryFd_;
     mode_t mode = mode_;
     if (target_.exists() && ::fchown(fd, target_.status().st_uid, target_.status().st_gid) != 0)
         mode &= ~mode_t{S_ISUID | S_ISGID};
@@ -275,8 +346,16 @@ void OutputFile::commit(const LAS12Header &input, const lidar::PointStats &writt
     LAS12Header header = input;
     written.apply(header);
     std::FILE *file = file_.get();
-    if (std::fflush(file) != 0 || std::fseek(file, 0, SEEK_SET) != 0 ||
-        std::fwrite(&header, sizeof header, 1, file) != 1 || std::fflush(file) != 0)
+    if (std::fflush(file) != 0)
+        failWrite(errno);
+    if (!temporary_.empty()) {
+        // The blocks reserved beyond the last record are given back.
+        struct stat st {};
+        if (::fstat(temporaryFd_, &st) == 0)
+            (void)::ftruncate(temporaryFd_, st.st_size);
+    }
+    if (std::fseek(file, 0, SEEK_SET) != 0 || std::fwrite(&header, sizeof header, 1, file) != 1 ||
+        std::fflush(file) != 0)
         failWrite(errno);
     if (temporary_.empty()) {
         // Written in place: whole once closed.
@@ -294,10 +373,11 @@ void OutputFile::commit(const LAS12Header &input, const lidar::PointStats &writt
         failWrite(errno);
     {
         TerminatingSignalsHeld held;
-        if (::rename(temporary_.c_str(), target_.path().c_str()) == 0) {
+        if (putInPlace()) {
             held.keepToTheEnd();
             cleanUpOnSignal(nullptr);
             pending_ = false;
+            ::unlink(temporary_.c_str());  // the old output, where one was exchanged
             lidar::print_header_updated(target_.name().c_str());
             return;
         }
@@ -313,6 +393,21 @@ void OutputFile::commit(const LAS12Header &input, const lidar::PointStats &writt
     pending_ = false;
     ::unlink(temporary_.c_str());
     lidar::print_header_updated(target_.name().c_str());
+}
+
+// An existing output changes places with the new file, which is then
+// removed under the temporary name: a rename over it would first flush
+// the new file's unwritten blocks (ext4's auto_da_alloc), for nothing.
+// Where exchanging is not supported, or the output has gone, a rename.
+bool OutputFile::putInPlace() const
+{
+    if (target_.exists()) {
+        if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.path().c_str(), RENAME_EXCHANGE) == 0)
+            return true;
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOENT)
+            return false;
+    }
+    return ::rename(temporary_.c_str(), target_.path().c_str()) == 0;
 }
 
 void OutputFile::eraseOutput()

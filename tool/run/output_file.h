@@ -52,12 +52,14 @@ private:
     bool createTemporary();
     void openInPlace();
     void giveFinalMode() const;
+    bool putInPlace() const;
     void copyIntoTarget(int renameError);
     void discard();
 
     const morvane::OutputTarget &target_;
     std::string temporary_;  // beside the target; empty when writing the target itself
     lidar::FilePtr file_;
+    int temporaryFd_ = -1;         // the temporary file's descriptor, owned by file_
     bool pending_ = false;         // a file of this run is still to be removed or emptied on failure
     bool createdInPlace_ = false;  // the target did not exist and was made by this run
     mode_t mode_ = 0;              // the old output's, or 0666 less the umask
