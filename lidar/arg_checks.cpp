@@ -1,7 +1,7 @@
 // Start-up checks shared by the tool family, and the console banner.
 #include "LiDAR.h"
-#include "name_form.h"
-#include "process_exit.h"
+#include "lidar/internal/name_form.h"
+#include "lidar/internal/process_exit.h"
 
 #include <cstdio>
 #include <cstring>

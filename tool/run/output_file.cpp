@@ -1,8 +1,8 @@
 #include "run/output_file.h"
 
-#include "block_size.h"
-#include "header_read.h"
-#include "read_at.h"
+#include "lidar/internal/block_size.h"
+#include "lidar/internal/header_read.h"
+#include "lidar/internal/read_at.h"
 #include "run/signals.h"
 #include "run_failure.h"
 

@@ -16,8 +16,8 @@
 #define MORVANE_OUTPUT_FILE_H
 
 #include "LiDAR.h"
-#include "file_handle.h"
-#include "point_stats.h"
+#include "lidar/internal/file_handle.h"
+#include "lidar/internal/point_stats.h"
 #include "run/output_target.h"
 
 #include <cstdio>

@@ -4,9 +4,9 @@
 #include "run/command_line.h"
 
 #include "LiDAR.h"
-#include "block_size.h"
-#include "file_handle.h"
-#include "header_read.h"
+#include "lidar/internal/block_size.h"
+#include "lidar/internal/file_handle.h"
+#include "lidar/internal/header_read.h"
 #include "raster/cells_needed.h"
 #include "raster/grid_file.h"
 #include "raster/raster.h"

@@ -1,4 +1,4 @@
-#include "file_handle.h"
+#include "lidar/internal/file_handle.h"
 
 #include <cerrno>
 #include <cstring>
