@@ -19,26 +19,6 @@ namespace {
 
 constexpr int kTemporaryAttempts = 100;
 
-// `<target>.morvane-partial-<pid>-<n>`, its last component cut to what the
-// directory's file system takes: a target of any accepted name has a
-// temporary file, whatever the PID's digits.
-std::string temporaryName(const std::string &target, int attempt)
-{
-    const size_t slash = target.rfind('/');
-    const size_t baseAt = slash == std::string::npos ? 0 : slash + 1;
-    const std::string suffix = ".morvane-partial-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-    const long limit = ::pathconf(morvane::directoryOf(target).c_str(), _PC_NAME_MAX);
-    const size_t nameMax = limit > 0 ? static_cast<size_t>(limit) : NAME_MAX;
-    size_t keep = target.size() - baseAt;
-    if (keep + suffix.size() > nameMax) {
-        keep = nameMax > suffix.size() ? nameMax - suffix.size() : 0;
-        // Never half a UTF-8 character.
-        while (keep > 0 && (static_cast<unsigned char>(target[baseAt + keep]) & 0xC0) == 0x80)
-            --keep;
-    }
-    return target.substr(0, baseAt + keep) + suffix;
-}
-
 mode_t currentUmask()
 {
     const mode_t mask = ::umask(0);
@@ -191,6 +171,28 @@ struct Descriptor {
 
 }  // namespace
 
+namespace morvane {
+
+// A target of any accepted name has a temporary file, whatever the PID's digits.
+std::string temporaryName(const std::string &target, int attempt)
+{
+    const size_t slash = target.rfind('/');
+    const size_t baseAt = slash == std::string::npos ? 0 : slash + 1;
+    const std::string suffix = ".morvane-partial-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    const long limit = ::pathconf(directoryOf(target).c_str(), _PC_NAME_MAX);
+    const size_t nameMax = limit > 0 ? static_cast<size_t>(limit) : NAME_MAX;
+    size_t keep = target.size() - baseAt;
+    if (keep + suffix.size() > nameMax) {
+        keep = nameMax > suffix.size() ? nameMax - suffix.size() : 0;
+        // Never half a UTF-8 character.
+        while (keep > 0 && (static_cast<unsigned char>(target[baseAt + keep]) & 0xC0) == 0x80)
+            --keep;
+    }
+    return target.substr(0, baseAt + keep) + suffix;
+}
+
+}  // namespace morvane
+
 OutputFile::OutputFile(const morvane::OutputTarget &target) : target_(target)
 {
     if (target_.resolveError() != 0)
@@ -213,7 +215,7 @@ bool OutputFile::createTemporary()
 {
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         const TerminatingSignalsHeld held;
-        temporary_ = temporaryName(target_.path(), attempt);
+        temporary_ = morvane::temporaryName(target_.path(), attempt);
         const int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
                               0600);
         if (fd < 0 && errno == EEXIST)

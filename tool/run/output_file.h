@@ -24,6 +24,15 @@
 #include <string>
 #include <sys/types.h>
 
+namespace morvane {
+
+// `<target>.morvane-partial-<pid>-<attempt>`, beside the target, its last
+// component cut (never inside a UTF-8 character) to what the directory's
+// file system takes.
+std::string temporaryName(const std::string &target, int attempt);
+
+}  // namespace morvane
+
 class OutputFile {
 public:
     // Creates the temporary file (or opens the target); on failure prints

@@ -170,24 +170,6 @@ int run(char **argv)
     return 1;
 }
 
-// A batch system may start the run with standard descriptors closed (cron,
-// `<&- >&-`): the first file opened would then become the console, and
-// progress lines would land among the output's records.
-bool openStandardDescriptors()
-{
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
-            continue;
-        const int opened = ::open("/dev/null", O_RDWR);
-        if (opened != fd) {
-            if (opened >= 0)
-                ::close(opened);
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 int morvaneMain(int argc, char **argv)

@@ -1,6 +1,8 @@
 #include "run/signals.h"
 
 #include <atomic>
+#include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -81,4 +83,19 @@ void cleanUpOnSignal(const char *removeName, int truncateFd)
     pendingRemoval.store(nullptr);
     pendingTruncation.store(truncateFd);
     pendingRemoval.store(removeName);
+}
+
+bool openStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int opened = ::open("/dev/null", O_RDWR);
+        if (opened != fd) {
+            if (opened >= 0)
+                ::close(opened);
+            return false;
+        }
+    }
+    return true;
 }

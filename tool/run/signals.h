@@ -1,10 +1,16 @@
-// The run's signals, set up in one place: every signal whose default action
+// The process as a run starts it: standard descriptors, and its signals set
+// up in one place. Every signal whose default action
 // ends the process first removes the output's temporary file and empties an
 // output being written in place, then ends the process as that signal would.
 #ifndef MORVANE_SIGNALS_H
 #define MORVANE_SIGNALS_H
 
 #include <csignal>
+
+// A batch system may start the run with standard descriptors closed (cron,
+// `<&- >&-`): each is opened on /dev/null, so that the first file opened
+// cannot become the console. False where that cannot be done.
+bool openStandardDescriptors();
 
 // Installed once, before any file is created, over default actions only: a
 // signal the caller ignores (nohup, a background job) stays ignored, and a
