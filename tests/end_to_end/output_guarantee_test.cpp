@@ -69,35 +69,15 @@ public:
     enum Console { Stalled, Discarded };
 
     KillableRun(const std::vector<std::string> &args, const std::string &cwd, Console console = Stalled)
+        : console_(pipeOfOnePage()), discard_(::open("/dev/null", O_WRONLY)),
+          run_(MORVANE_EXE, args, optionsFor(cwd, console == Stalled ? console_.write : discard_))
     {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            throw std::runtime_error("pipe failed");
-        ::fcntl(fds[1], F_SETPIPE_SZ, 4096);
-        std::fflush(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(console == Stalled ? fds[1] : ::open("/dev/null", O_WRONLY), 1);
-            ::close(fds[0]);
-            if (::chdir(cwd.c_str()) != 0)
-                ::_exit(127);
-            std::vector<char *> argv{const_cast<char *>(MORVANE_EXE)};
-            for (const std::string &a : args)
-                argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(MORVANE_EXE, argv.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        console_ = fds[0];
+        ::close(console_.write);
     }
     ~KillableRun()
     {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(console_);
+        ::close(console_.read);
+        ::close(discard_);
     }
 
     // Waits until the console pipe is full and the run blocked on it.
@@ -105,7 +85,7 @@ public:
     {
         for (int k = 0; k < 400; ++k) {
             int queued = 0;
-            ::ioctl(console_, FIONREAD, &queued);
+            ::ioctl(console_.read, FIONREAD, &queued);
             if (queued >= 4096 - 100)
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -113,19 +93,37 @@ public:
         return false;
     }
 
-    // Sends the signal; returns the signal that ended the run.
+    // Sends the signal; returns the signal that ended the run (-1: none).
     int kill(int signal)
     {
-        ::kill(pid_, signal);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+        run_.signal(signal);
+        const int status = run_.finish().status;
+        return status > 128 ? status - 128 : -1;
     }
 
 private:
-    pid_t pid_ = -1;
-    int console_ = -1;
+    struct Pipe {
+        int read, write;
+    };
+    static Pipe pipeOfOnePage()
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            throw std::runtime_error("pipe failed");
+        ::fcntl(fds[1], F_SETPIPE_SZ, 4096);
+        return {fds[0], fds[1]};
+    }
+    static RunOptions optionsFor(const std::string &cwd, int console)
+    {
+        RunOptions options;
+        options.cwd = cwd;
+        options.consoleFd = console;
+        return options;
+    }
+
+    Pipe console_;
+    int discard_;
+    ChildRun run_;
 };
 
 // Stalled before the output exists (reading a raster of many rows) or in
@@ -526,21 +524,13 @@ TEST(OutputGuarantee, ClosedConsoleDoesNotStopTheRun)
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     ::close(fds[0]);
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::signal(SIGPIPE, SIG_DFL);
-        ::dup2(fds[1], 1);
-        if (::chdir(dir.path().c_str()) != 0)
-            ::_exit(127);
-        ::execl(MORVANE_EXE, MORVANE_EXE, "dem.asc", "in.las", "out.las", "0", "3", static_cast<char *>(nullptr));
-        ::_exit(127);
-    }
+    RunOptions options;
+    options.cwd = dir.path();
+    options.consoleFd = fds[1];
+    options.beforeExec = [] { ::signal(SIGPIPE, SIG_DFL); };
+    const RunResult r = runProgram(MORVANE_EXE, {"dem.asc", "in.las", "out.las", "0", "3"}, options);
     ::close(fds[1]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(r.status, 0) << "ended by signal " << r.status - 128;
     EXPECT_TRUE(readFile(dir / "out.las") == readFile(dir / "alone.las"));
 }
 
