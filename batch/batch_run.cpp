@@ -1,7 +1,7 @@
 #include "batch_run.h"
 
 #include "file_system.h"
-#include "name_form.h"
+#include "lidar/internal/name_form.h"
 #include "process_runner.h"
 #include "record.h"
 #include "summary.h"

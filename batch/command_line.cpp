@@ -1,6 +1,6 @@
 #include "command_line.h"
 
-#include "numeric_argument.h"
+#include "lidar/internal/numeric_argument.h"
 
 #include <charconv>
 #include <cstdlib>

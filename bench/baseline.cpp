@@ -3,7 +3,7 @@
 // benchmark uses it both as the reference output and as the timing baseline.
 //   morvane-baseline <raster .asc|.flt> <input LAS> <output LAS> <low> <high>
 #include "LiDAR.h"
-#include "point_stats.h"
+#include "lidar/internal/point_stats.h"
 #include "stdio_grid.h"
 
 #include <cmath>

@@ -2,11 +2,11 @@
 # MORVANE_ROOT is the source tree's top directory.
 
 set(MORVANE_LIDAR_SOURCES
-  ${MORVANE_ROOT}/lidar/file_handle.cpp
-  ${MORVANE_ROOT}/lidar/process_exit.cpp
-  ${MORVANE_ROOT}/lidar/read_at.cpp
-  ${MORVANE_ROOT}/lidar/record_extent.cpp
-  ${MORVANE_ROOT}/lidar/header_read.cpp
+  ${MORVANE_ROOT}/lidar/internal/file_handle.cpp
+  ${MORVANE_ROOT}/lidar/internal/process_exit.cpp
+  ${MORVANE_ROOT}/lidar/internal/read_at.cpp
+  ${MORVANE_ROOT}/lidar/internal/record_extent.cpp
+  ${MORVANE_ROOT}/lidar/internal/header_read.cpp
   ${MORVANE_ROOT}/lidar/validate.cpp
   ${MORVANE_ROOT}/lidar/update_header.cpp
   ${MORVANE_ROOT}/lidar/init_header.cpp
@@ -42,6 +42,7 @@ set(MORVANE_TOOL_SOURCES
   ${MORVANE_ROOT}/tool/select/tally_report.cpp
   ${MORVANE_ROOT}/tool/run/command_line.cpp
   ${MORVANE_ROOT}/tool/run/output_file.cpp
+  ${MORVANE_ROOT}/tool/run/output_target.cpp
   ${MORVANE_ROOT}/tool/run/path_checks.cpp
   ${MORVANE_ROOT}/tool/run/run.cpp
   ${MORVANE_ROOT}/tool/run/signals.cpp

@@ -1,8 +1,8 @@
 #include "sample_writer.h"
 
 #include "LiDAR.h"
-#include "point_stats.h"
-#include "record_size.h"
+#include "lidar/internal/point_stats.h"
+#include "lidar/internal/record_size.h"
 
 #include <charconv>
 #include <cmath>

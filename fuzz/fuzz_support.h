@@ -4,7 +4,7 @@
 #ifndef MORVANE_FUZZ_SUPPORT_H
 #define MORVANE_FUZZ_SUPPORT_H
 
-#include "process_exit.h"
+#include "lidar/internal/process_exit.h"
 #include "raster/raster.h"
 #include "run_failure.h"
 

@@ -6,7 +6,7 @@
 // records after OffsetToData.
 #include "LiDAR.h"
 #include "fuzz_support.h"
-#include "record_size.h"
+#include "lidar/internal/record_size.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // Start-up checks shared by the tool family, and the console banner.
 #include "LiDAR.h"
-#include "name_form.h"
-#include "numeric_argument.h"
-#include "process_exit.h"
+#include "lidar/internal/name_form.h"
+#include "lidar/internal/numeric_argument.h"
+#include "lidar/internal/process_exit.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,12 +1,12 @@
 // Header refresh: recount a closed LAS file's records and rewrite the count,
 // per-return counts and bounding box of its public header in place.
 #include "LiDAR.h"
-#include "block_size.h"
-#include "file_handle.h"
-#include "header_read.h"
-#include "point_stats.h"
-#include "process_exit.h"
-#include "record_size.h"
+#include "lidar/internal/block_size.h"
+#include "lidar/internal/file_handle.h"
+#include "lidar/internal/header_read.h"
+#include "lidar/internal/point_stats.h"
+#include "lidar/internal/process_exit.h"
+#include "lidar/internal/record_size.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -1,9 +1,9 @@
 // LAS file validation: can the file be opened, is its name right, and does
 // its header describe a version / point format / record length we handle.
 #include "LiDAR.h"
-#include "file_handle.h"
-#include "name_form.h"
-#include "record_size.h"
+#include "lidar/internal/file_handle.h"
+#include "lidar/internal/name_form.h"
+#include "lidar/internal/record_size.h"
 
 #include <array>
 #include <cstdio>

@@ -2,7 +2,9 @@
 # The tool's folders are layers: a file includes only its own folder and the
 # folders below it, and of the raster layer the selection layer sees only
 # what its record loop and its context need. Root files: run_failure.h sits
-# below everything; Morvane.cpp (main) above everything.
+# below everything; Morvane.cpp (main) above everything. The library lies
+# below every layer: its public LiDAR.h by name, its internals by path
+# (lidar/internal/...).
 #
 #   tests/check_layers.sh [TOOL_DIR]   (default: tool/ beside this script)
 set -euo pipefail
@@ -22,12 +24,13 @@ while IFS= read -r file; do
   while IFS= read -r inc; do
     target=${inc%%/*}
     if [ "$target" = "$inc" ]; then
-      # A root header, or one of the library's.
-      if [ -f "$TOOL/$inc" ] && [ "$inc" != run_failure.h ]; then
-        echo "$rel includes the top-level $inc"; bad=1
+      # A root header, or the library's public one.
+      if [ "$inc" != run_failure.h ] && [ "$inc" != LiDAR.h ]; then
+        echo "$rel includes $inc by bare name: neither run_failure.h nor LiDAR.h"; bad=1
       fi
       continue
     fi
+    [ "$target" = lidar ] && continue
     if [ ! -d "$TOOL/$target" ]; then
       echo "$rel includes $inc, which names no layer"; bad=1
       continue

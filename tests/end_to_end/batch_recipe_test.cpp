@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -282,7 +283,7 @@ namespace {
 
 // An sshd of the test's own on the loopback address (its host key, its
 // configuration, the test's key the only one let in), as two machines of
-// nodes.txt; ended with the test.
+// nodes.txt; killed with the test.
 class LoopbackSshd {
 public:
     explicit LoopbackSshd(const TempDir &dir) : dir_(dir)
@@ -307,26 +308,14 @@ public:
                          "cp userkey.pub authorized_keys")
                 .status != 0)
             return;
-        std::fflush(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int log = ::open((dir / "sshd.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(log, 1);
-            ::dup2(log, 2);
-            ::execl(sshd().c_str(), sshd().c_str(), "-D", "-e", "-f", (dir / "sshd_config").c_str(), nullptr);
-            ::_exit(127);
-        }
-        for (int tries = 0; tries < 100 && !up_ && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++tries) {
+        RunOptions options;
+        options.cwd = dir.path();
+        sshd_ = std::make_unique<ChildRun>(
+            sshd(), std::vector<std::string>{"-D", "-E", dir / "sshd.log", "-f", dir / "sshd_config"}, options);
+        for (int tries = 0; tries < 100 && !up_; ++tries) {
             up_ = runLine(dir, "ssh -F ssh_config machine1 true").status == 0;
             if (!up_)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-    ~LoopbackSshd()
-    {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
         }
     }
     LoopbackSshd(const LoopbackSshd &) = delete;
@@ -358,7 +347,7 @@ private:
     }
 
     const TempDir &dir_;
-    pid_t pid_ = -1;
+    std::unique_ptr<ChildRun> sshd_;  // killed with the test
     bool up_ = false;
 };
 

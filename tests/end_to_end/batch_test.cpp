@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -292,35 +293,13 @@ TEST(BatchRerun, RunsOnlyWhatIsNotDoneFromTheSameInputs)
     }
 }
 
-// A program started without waiting for it, its console into files.
-struct Started {
-    pid_t pid;
-    int wait() const
-    {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-};
-
-Started startBatch(const TempDir &dir, const std::vector<std::string> &args, const std::string &console)
+// morvane-batch started in dir, not waited for.
+std::unique_ptr<ChildRun> startBatch(const TempDir &dir, const std::vector<std::string> &args)
 {
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int fd = ::open((dir / console).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(fd, 1);
-        ::dup2(fd, 2);
-        if (::chdir(dir.path().c_str()) != 0)
-            ::_exit(127);
-        std::vector<char *> argv = {const_cast<char *>(MORVANE_BATCH_EXE)};
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(MORVANE_BATCH_EXE, argv.data());
-        ::_exit(127);
-    }
-    return {pid};
+    RunOptions options;
+    options.cwd = dir.path();
+    options.timeLimit = std::chrono::seconds(60);
+    return std::make_unique<ChildRun>(MORVANE_BATCH_EXE, args, options);
 }
 
 // Three machines sharing one output folder, each taking its share.
@@ -334,14 +313,14 @@ TEST(BatchShares, ThreeSharesAtOnceRunEveryTileOnce)
         writeTile(dir, "tiles/" + rel, i % 5 == 4 ? "not a LAS file" : keptTile());
         tiles.insert(rel);
     }
-    std::vector<Started> shares;
+    std::vector<std::unique_ptr<ChildRun>> shares;
     for (const char *share : {"1/3", "2/3", "3/3"})
-        shares.push_back(startBatch(dir, {"--shard", share, "-j", "2", "dem.flt", "tiles", "out", "2", "30"},
-                                    std::string("console ") + share[0]));
+        shares.push_back(startBatch(dir, {"--shard", share, "-j", "2", "dem.flt", "tiles", "out", "2", "30"}));
     size_t ran = 0, failed = 0;
     for (size_t k = 0; k < shares.size(); ++k) {
-        const int status = shares[k].wait();
-        const std::string console = readFile(dir / ("console " + std::to_string(k + 1)));
+        const RunResult share = shares[k]->finish();
+        const int status = share.status;
+        const std::string console = share.out + share.err;
         std::smatch closing;
         ASSERT_TRUE(
             std::regex_search(console, closing, std::regex("([0-9]+) tiles: [0-9]+ kept, 0 none, ([0-9]+) failed")))
@@ -376,12 +355,13 @@ TEST(BatchInterruption, StopsCleanlyAndTheSameCommandResumes)
             writeTile(dir, "tiles/t" + std::to_string(i) + ".las", keptTile());
         const std::vector<std::string> args = {
             "--morvane", writeWrapper(dir, "sleep 0.1\n"), "-j", "2", "dem.flt", "tiles", "out", "2", "30"};
-        const Started batch = startBatch(dir, args, "console");
+        const std::unique_ptr<ChildRun> batch = startBatch(dir, args);
         for (int wait = 0; wait < 500 && !fileExists(dir / "out/t0.las.record"); ++wait)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ::kill(batch.pid, sig);
-        EXPECT_EQ(batch.wait(), 128 + sig);
-        const std::string console = readFile(dir / "console");
+        batch->signal(sig);
+        const RunResult stopped = batch->finish();
+        EXPECT_EQ(stopped.status, 128 + sig);
+        const std::string console = stopped.out + stopped.err;
         EXPECT_NE(console.find(std::string("morvane-batch: interrupted by SIG") + sigabbrev_np(sig) +
                                "; the same command resumes the batch\n"),
                   std::string::npos)

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -647,5 +648,51 @@ TEST_P(EdgeRun, SucceedsWithExactTallyAndIntactInputs)
 
 INSTANTIATE_TEST_SUITE_P(FaultInjection, EdgeRun, ::testing::ValuesIn(edgeCases()),
                          [](const auto &param) { return param.param.name; });
+
+// A file that another process holds a lease on (what SMB oplocks and NFS
+// delegations use) is read once the holder lets go, as a plain open would,
+// not called missing: the input LAS (checked by the library, then read) and
+// the raster.
+int leasedFd = -1;
+
+class LeasedFile : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(LeasedFile, IsReadOnceTheHolderLetsGo)
+{
+    TempDir dir;
+    writeFile(dir / "in.las", baseLas());
+    baseGrid().write(dir, GridForm::Ascii, "grid");
+    const std::vector<std::string> args = {"grid.asc", "in.las", "out.las", "-1", "5"};
+    ASSERT_EQ(runMorvaneGuarded({"grid.asc", "in.las", "alone.las", "-1", "5"}, dir.path()).status, 0);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    std::fflush(nullptr);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        leasedFd = ::open((dir / GetParam()).c_str(), O_RDWR);
+        ::signal(SIGIO, [](int) { ::fcntl(leasedFd, F_SETLEASE, F_UNLCK); });
+        const bool leased = ::fcntl(leasedFd, F_SETLEASE, F_WRLCK) == 0;
+        (void)!::write(ready[1], leased ? "y" : "n", 1);
+        for (int k = 0; leased && k < 2000 && ::fcntl(leasedFd, F_GETLEASE) != F_UNLCK; ++k)
+            ::usleep(10000);
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char leased = 'n';
+    (void)!::read(ready[0], &leased, 1);
+    ::close(ready[0]);
+    const RunResult r = leased == 'y' ? runMorvaneGuarded(args, dir.path()) : RunResult{};
+    ::waitpid(holder, nullptr, 0);
+    if (leased != 'y')
+        GTEST_SKIP() << "no lease can be taken here";
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(readFile(dir / "out.las") == readFile(dir / "alone.las"));
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultInjection, LeasedFile, ::testing::Values("in.las", "grid.asc"),
+                         [](const auto &param) {
+                             const std::string name = param.param;
+                             return name.substr(0, name.find('.'));
+                         });
 
 }  // namespace

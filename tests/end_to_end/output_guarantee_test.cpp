@@ -69,35 +69,15 @@ public:
     enum Console { Stalled, Discarded };
 
     KillableRun(const std::vector<std::string> &args, const std::string &cwd, Console console = Stalled)
+        : console_(pipeOfOnePage()), discard_(::open("/dev/null", O_WRONLY)),
+          run_(MORVANE_EXE, args, optionsFor(cwd, console == Stalled ? console_.write : discard_))
     {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            throw std::runtime_error("pipe failed");
-        ::fcntl(fds[1], F_SETPIPE_SZ, 4096);
-        std::fflush(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(console == Stalled ? fds[1] : ::open("/dev/null", O_WRONLY), 1);
-            ::close(fds[0]);
-            if (::chdir(cwd.c_str()) != 0)
-                ::_exit(127);
-            std::vector<char *> argv{const_cast<char *>(MORVANE_EXE)};
-            for (const std::string &a : args)
-                argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(MORVANE_EXE, argv.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        console_ = fds[0];
+        ::close(console_.write);
     }
     ~KillableRun()
     {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(console_);
+        ::close(console_.read);
+        ::close(discard_);
     }
 
     // Waits until the console pipe is full and the run blocked on it.
@@ -105,7 +85,7 @@ public:
     {
         for (int k = 0; k < 400; ++k) {
             int queued = 0;
-            ::ioctl(console_, FIONREAD, &queued);
+            ::ioctl(console_.read, FIONREAD, &queued);
             if (queued >= 4096 - 100)
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -113,19 +93,37 @@ public:
         return false;
     }
 
-    // Sends the signal; returns the signal that ended the run.
+    // Sends the signal; returns the signal that ended the run (-1: none).
     int kill(int signal)
     {
-        ::kill(pid_, signal);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+        run_.signal(signal);
+        const int status = run_.finish().status;
+        return status > 128 ? status - 128 : -1;
     }
 
 private:
-    pid_t pid_ = -1;
-    int console_ = -1;
+    struct Pipe {
+        int read, write;
+    };
+    static Pipe pipeOfOnePage()
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            throw std::runtime_error("pipe failed");
+        ::fcntl(fds[1], F_SETPIPE_SZ, 4096);
+        return {fds[0], fds[1]};
+    }
+    static RunOptions optionsFor(const std::string &cwd, int console)
+    {
+        RunOptions options;
+        options.cwd = cwd;
+        options.consoleFd = console;
+        return options;
+    }
+
+    Pipe console_;
+    int discard_;
+    ChildRun run_;
 };
 
 // Stalled before the output exists (reading a raster of many rows) or in
@@ -196,11 +194,66 @@ TEST(OutputGuarantee, KilledAtAnyMomentLeavesAWholeFile)
     }
 }
 
-// Two runs with different windows on one output at once: each ends whole,
-// and the output is one of the two results, never a mix.
-TEST(OutputGuarantee, ConcurrentRunsLeaveOneWholeResult)
+// Morvane run under strace, which injects faults into system calls as they
+// are made: "rename,renameat2:error=EXDEV" (a refused rename), "pwrite64:signal=SIGTERM:when=2"
+// (a signal at the second write of a copy). Without faults, Morvane alone.
+const char *const kStrace = "/usr/bin/strace";
+
+RunResult runWithFaults(const std::vector<std::string> &faults, const std::vector<std::string> &args,
+                        const RunOptions &options)
 {
+    if (faults.empty())
+        return runProgram(MORVANE_EXE, args, options);
+    // LeakSanitizer cannot run under a tracer; the other sanitizers do.
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    std::vector<std::string> all = {"-f", "-qq", "-o", "/dev/null", "-E",
+                                    "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":detect_leaks=0"};
+    std::string traced;
+    for (const std::string &fault : faults) {
+        if (!traced.empty())
+            traced += ',';
+        traced.append(fault, 0, fault.find(':'));
+        all.insert(all.end(), {"-e", "inject=" + fault});
+    }
+    all.insert(all.end(), {"-e", "trace=" + traced, MORVANE_EXE});
+    all.insert(all.end(), args.begin(), args.end());
+    return runProgram(kStrace, all, options);
+}
+
+bool haveStrace()
+{
+    return ::access(kStrace, X_OK) == 0;
+}
+
+// Two runs with different windows on one output at once, through each way
+// the output can be written: each ends whole, and the output is one of the
+// two results, never a mix.
+struct SharedOutput {
+    const char *name;
+    const char *output;
+    std::vector<std::string> faults;  // injected into both runs
+    void (*prepare)(const TempDir &);  // as root
+    uid_t asUser;
+};
+
+void PrintTo(const SharedOutput &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+constexpr uid_t kNobody = 65534;
+
+class ConcurrentRuns : public ::testing::TestWithParam<SharedOutput> {};
+
+TEST_P(ConcurrentRuns, LeaveOneWholeResult)
+{
+    const SharedOutput &c = GetParam();
+    if (!c.faults.empty() && !haveStrace())
+        GTEST_SKIP() << "needs strace";
+    if (c.prepare != nullptr && ::geteuid() != 0)
+        GTEST_SKIP() << "needs root";
     TempDir dir;
+    ::chmod(dir.path().c_str(), 0755);
     writeSurvey(dir, GridForm::FloatClassic, 2, 300000);
     const std::vector<std::string> windows[] = {{"0", "3"}, {"5", "9"}};
     std::string results[2];
@@ -209,18 +262,228 @@ TEST(OutputGuarantee, ConcurrentRunsLeaveOneWholeResult)
         results[k] = readFile(dir / "alone.las");
     }
     ASSERT_NE(results[0], results[1]);
+    if (c.prepare != nullptr)
+        c.prepare(dir);
+    else
+        writeFile(dir / c.output, kEarlier);
+    RunOptions options;
+    options.cwd = dir.path();
+    options.asUser = c.asUser;
     for (int round = 0; round < 3; ++round) {
         RunResult r[2];
-        std::thread other([&] { r[1] = runMorvane({"dem.flt", "in.las", "out.las", "5", "9"}, dir.path()); });
-        r[0] = runMorvane({"dem.flt", "in.las", "out.las", "0", "3"}, dir.path());
+        std::thread other([&] { r[1] = runWithFaults(c.faults, {"dem.flt", "in.las", c.output, "5", "9"}, options); });
+        r[0] = runWithFaults(c.faults, {"dem.flt", "in.las", c.output, "0", "3"}, options);
         other.join();
         EXPECT_EQ(r[0].status, 0) << r[0].out;
         EXPECT_EQ(r[1].status, 0) << r[1].out;
-        const std::string out = readFile(dir / "out.las");
+        const std::string out = readFile(dir / c.output);
         EXPECT_TRUE(out == results[0] || out == results[1]) << "a mixed output of " << out.size() << " bytes";
         EXPECT_TRUE(temporaryFiles(dir).empty());
+        // No block reserved ahead of the writes is kept past the end.
+        struct stat st {};
+        ASSERT_EQ(::stat((dir / c.output).c_str(), &st), 0);
+        EXPECT_LE(st.st_blocks * 512, st.st_size + (64 << 10));
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    OutputGuarantee, ConcurrentRuns,
+    ::testing::Values(SharedOutput{"Renamed", "out.las", {}, nullptr, 0},
+                      SharedOutput{"CopiedOverARefusedRename", "out.las", {"rename,renameat2:error=EXDEV"}, nullptr, 0},
+                      SharedOutput{"WrittenInAReadOnlyDirectory", "ro/out.las", {},
+                                   [](const TempDir &d) {
+                                       std::filesystem::create_directory(d / "ro");
+                                       writeFile(d / "ro/out.las", kEarlier);
+                                       ::chmod((d / "ro/out.las").c_str(), 0666);
+                                       ::chmod((d / "ro").c_str(), 0555);
+                                   },
+                                   kNobody}),
+    [](const auto &param) { return std::string(param.param.name); });
+
+// Faults at the edges of putting the output in place, where the rename is
+// refused and the file is copied over the target, or where the signal comes
+// with the rename, or the file system is full. Each leaves the earlier
+// output, the whole result, or (once the copy has begun) an empty file:
+// never a file whose header claims records it does not hold. Rows with
+// mounts run in a private mount namespace, as root.
+struct PlacementFault {
+    enum Left { Earlier, Result, Empty };
+    const char *name;
+    std::vector<std::string> faults;  // injected through strace
+    const char *output;
+    void (*mounts)(const TempDir &);  // in the run's own mount namespace
+    int status;
+    const char *message;  // on the console, or nullptr
+    Left left;
+};
+
+void PrintTo(const PlacementFault &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+void mountOrSkip(const char *source, const std::string &target, const char *type, unsigned long flags,
+                 const char *options)
+{
+    if (::mount(source, target.c_str(), type, flags, options) != 0)
+        ::_exit(125);
+}
+
+// A tmpfs at full/ with two inodes: its root and the earlier output.
+void fullInodeTable(const TempDir &d)
+{
+    std::filesystem::create_directory(d / "full");
+    mountOrSkip("tmpfs", d / "full", "tmpfs", 0, "nr_inodes=2,size=16m");
+    writeFile(d / "full/out.las", kEarlier);
+}
+
+// out.las is a bind mount of a file on a 1 MiB tmpfs: the rename is refused
+// and the copy cannot fit.
+void boundToSmallFileSystem(const TempDir &d)
+{
+    std::filesystem::create_directory(d / "small");
+    mountOrSkip("tmpfs", d / "small", "tmpfs", 0, "size=1m");
+    writeFile(d / "small/src.las", kEarlier);
+    writeFile(d / "out.las", kEarlier);
+    mountOrSkip((d / "small/src.las").c_str(), d / "out.las", nullptr, MS_BIND, nullptr);
+}
+
+// Runs in a child that first makes its own mounts; what the run left at the
+// output is copied out to seen.las, beside the mounts, before they go.
+RunResult runInOwnMounts(const TempDir &dir, void (*mounts)(const TempDir &), const std::vector<std::string> &args)
+{
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            ::_exit(125);
+        mounts(dir);
+        const RunResult r = runMorvane(args, dir.path());
+        writeFile(dir / "run.out", r.out);
+        writeFile(dir / "run.status", std::to_string(r.status));
+        if (fileExists(dir / args[2]))
+            writeFile(dir / "seen.las", readFile(dir / args[2]));
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    RunResult r;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        r.status = 125;
+        return r;
+    }
+    r.out = readFile(dir / "run.out");
+    r.status = std::stoi(readFile(dir / "run.status"));
+    return r;
+}
+
+const std::vector<PlacementFault> &placementFaults()
+{
+    static const std::vector<PlacementFault> rows = {
+        {"CopiedOverARefusedRename", {"rename,renameat2:error=EXDEV"}, "out.las", nullptr, 0, nullptr, PlacementFault::Result},
+        {"CopyWithoutSpaceForIt",
+         {"rename,renameat2:error=EXDEV", "fallocate:error=ENOSPC"},
+         "out.las",
+         nullptr,
+         255,
+         "\nFailed to put out.las in place: No space left on device\n",
+         PlacementFault::Earlier},
+        {"CopyBeyondTheQuota",
+         {"rename,renameat2:error=EXDEV", "fallocate:error=EDQUOT"},
+         "out.las",
+         nullptr,
+         255,
+         "\nFailed to put out.las in place: Disk quota exceeded\n",
+         PlacementFault::Earlier},
+        {"CopyWhereNothingCanBeReserved",
+         {"rename,renameat2:error=EXDEV", "fallocate:error=EOPNOTSUPP"},
+         "out.las",
+         nullptr,
+         0,
+         nullptr,
+         PlacementFault::Result},
+        {"CopyFailingPartway",
+         {"rename,renameat2:error=EXDEV", "pwrite64:error=ENOSPC:when=2"},
+         "out.las",
+         nullptr,
+         255,
+         "\nFailed to put out.las in place: No space left on device\n",
+         PlacementFault::Empty},
+        {"SignalDuringTheCopy",
+         {"rename,renameat2:error=EXDEV", "pwrite64:signal=SIGTERM:when=2"},
+         "out.las",
+         nullptr,
+         128 + SIGTERM,
+         nullptr,
+         PlacementFault::Empty},
+        {"SignalAtTheRename", {"rename,renameat2:signal=SIGTERM"}, "out.las", nullptr, 0, nullptr, PlacementFault::Result},
+        {"RenameFailingOtherwise",
+         {"rename,renameat2:error=EIO"},
+         "out.las",
+         nullptr,
+         255,
+         "\nFailed to put out.las in place: Input/output error\n",
+         PlacementFault::Earlier},
+        {"FileSystemOutOfInodes",
+         {},
+         "full/out.las",
+         fullInodeTable,
+         255,
+         "\nFailed to open full/out.las for writing: No space left on device\n",
+         PlacementFault::Earlier},
+        {"BindMountedOnAFullFileSystem",
+         {},
+         "out.las",
+         boundToSmallFileSystem,
+         255,
+         "\nFailed to put out.las in place: No space left on device\n",
+         PlacementFault::Earlier},
+    };
+    return rows;
+}
+
+class PlacementFaults : public ::testing::TestWithParam<PlacementFault> {};
+
+TEST_P(PlacementFaults, LeaveTheEarlierOutputTheResultOrNothing)
+{
+    const PlacementFault &c = GetParam();
+    if (!c.faults.empty() && !haveStrace())
+        GTEST_SKIP() << "needs strace";
+    if (c.mounts != nullptr && ::geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    TempDir dir;
+    // 75,000 records kept: a copy of more than one block.
+    writeSurvey(dir, GridForm::FloatClassic, 2, 150000);
+    ASSERT_EQ(runMorvane({"dem.flt", "in.las", "alone.las", "0", "3"}, dir.path()).status, 0);
+    const std::string result = readFile(dir / "alone.las");
+    const std::vector<std::string> args = {"dem.flt", "in.las", c.output, "0", "3"};
+    RunResult r;
+    std::string left;
+    if (c.mounts != nullptr) {
+        r = runInOwnMounts(dir, c.mounts, args);
+        if (r.status == 125)
+            GTEST_SKIP() << "cannot mount here";
+        left = readFile(dir / "seen.las");
+    } else {
+        writeFile(dir / c.output, kEarlier);
+        RunOptions options;
+        options.cwd = dir.path();
+        options.timeLimit = std::chrono::seconds(20);
+        r = runWithFaults(c.faults, args, options);
+        left = readFile(dir / c.output);
+    }
+    EXPECT_EQ(r.status, c.status) << r.out;
+    if (c.message != nullptr) {
+        EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("Completed"), std::string::npos) << r.out;
+    }
+    const std::string expected[] = {kEarlier, result, ""};
+    EXPECT_TRUE(left == expected[c.left]) << "the output holds " << left.size() << " bytes";
+    EXPECT_EQ(temporaryFiles(dir), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(OutputGuarantee, PlacementFaults, ::testing::ValuesIn(placementFaults()),
+                         [](const auto &param) { return std::string(param.param.name); });
 
 // Through a symbolic link the file it points to is replaced (keeping its
 // permission bits) and the link stays; with no point kept the link goes and
@@ -264,21 +527,13 @@ TEST(OutputGuarantee, ClosedConsoleDoesNotStopTheRun)
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     ::close(fds[0]);
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::signal(SIGPIPE, SIG_DFL);
-        ::dup2(fds[1], 1);
-        if (::chdir(dir.path().c_str()) != 0)
-            ::_exit(127);
-        ::execl(MORVANE_EXE, MORVANE_EXE, "dem.asc", "in.las", "out.las", "0", "3", static_cast<char *>(nullptr));
-        ::_exit(127);
-    }
+    RunOptions options;
+    options.cwd = dir.path();
+    options.consoleFd = fds[1];
+    options.beforeExec = [] { ::signal(SIGPIPE, SIG_DFL); };
+    const RunResult r = runProgram(MORVANE_EXE, {"dem.asc", "in.las", "out.las", "0", "3"}, options);
     ::close(fds[1]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(r.status, 0) << "ended by signal " << r.status - 128;
     EXPECT_TRUE(readFile(dir / "out.las") == readFile(dir / "alone.las"));
 }
 
@@ -297,14 +552,15 @@ struct Environment {
     int mode;
     long owner, group;
     const char *writtenFile;  // where the result is read back (nullptr: the output)
+    // Run with a window that keeps no point: the output erased, or emptied
+    // where its path cannot be removed.
+    bool nothingKept = false;
 };
 
 void PrintTo(const Environment &e, std::ostream *os)
 {
     *os << e.name;
 }
-
-constexpr uid_t kNobody = 65534;
 
 void existingOutput(const TempDir &d, const std::string &out, mode_t mode, uid_t owner, gid_t group)
 {
@@ -365,6 +621,19 @@ const std::vector<Environment> &environments()
              writeFile(d / o, kEarlier);
          },
          bindMountOutput, 0, true, -1, -1, -1, "src.las"},
+        {"NothingKeptInABindMountedOutput", "out.las",
+         [](const TempDir &d, const std::string &o) {
+             writeFile(d / "src.las", kEarlier);
+             writeFile(d / o, kEarlier);
+         },
+         bindMountOutput, 0, true, -1, -1, -1, "src.las", true},
+        {"NothingKeptInOthersOutputInStickyDirectory", "sticky/out.las",
+         [](const TempDir &d, const std::string &o) {
+             std::filesystem::create_directory(d / "sticky");
+             ::chmod((d / "sticky").c_str(), 01777);
+             existingOutput(d, o, 0666, 0, 0);
+         },
+         nullptr, kNobody, true, -1, -1, -1, nullptr, true},
         {"NameOfNameMaxBytes", nullptr, nullptr, nullptr, 0, false, -1, -1, -1, nullptr},
     };
     return rows;
@@ -391,12 +660,19 @@ TEST_P(HostileEnvironment, TheWholeResultIsPutInPlace)
     options.asUser = e.asUser;
     options.beforeExec = e.beforeExec;
     options.timeLimit = std::chrono::seconds(20);
-    const RunResult r = runProgram(MORVANE_EXE, {"dem.flt", "in.las", output, "0", "3"}, options);
+    const RunResult r = runProgram(MORVANE_EXE, {"dem.flt", "in.las", output, e.nothingKept ? "50" : "0",
+                                                 e.nothingKept ? "60" : "3"}, options);
     if (r.status == 125 || r.status == 126)
         GTEST_SKIP() << "cannot set up " << e.name << " here";
 
-    EXPECT_EQ(r.status, 0) << r.out;
     const std::string written = dir / (e.writtenFile != nullptr ? e.writtenFile : output);
+    if (e.nothingKept) {
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_TRUE(!fileExists(written) || readFile(written).empty()) << "the earlier points are still there";
+        EXPECT_EQ(temporaryFiles(dir), std::vector<std::string>{}) << "temporary files left behind";
+        return;
+    }
+    EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(readFile(written) == expected) << "the output is not the whole result";
     struct stat st {};
     ASSERT_EQ(::stat(written.c_str(), &st), 0);

@@ -98,71 +98,109 @@ constexpr int kTimedOut = -2;
 // How a child runs: in directory cwd; killed and reported as kTimedOut once
 // it has run for timeLimit (zero: no limit); as user asUser, dropping root
 // first (zero: as we are); with beforeExec called in the child just before
-// the program starts.
+// the program starts; its standard output on consoleFd (-1: captured into
+// RunResult::out).
 struct RunOptions {
     std::string cwd = ".";
     std::chrono::milliseconds timeLimit{0};
     uid_t asUser = 0;
     void (*beforeExec)() = nullptr;
+    int consoleFd = -1;
+};
+
+// The one way the tests run a program: started by the constructor, waited
+// for by finish(); a child still running when its owner goes is killed.
+class ChildRun {
+public:
+    ChildRun(const std::string &exe, const std::vector<std::string> &args, const RunOptions &options)
+        : timeLimit_(options.timeLimit)
+    {
+        char outName[] = "/tmp/morvane-stdout-XXXXXX";
+        char errName[] = "/tmp/morvane-stderr-XXXXXX";
+        outFd_ = ::mkstemp(outName);
+        errFd_ = ::mkstemp(errName);
+        if (outFd_ < 0 || errFd_ < 0)
+            throw std::runtime_error("mkstemp failed");
+        outName_ = outName;
+        errName_ = errName;
+        std::fflush(nullptr);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(options.consoleFd >= 0 ? options.consoleFd : outFd_, 1);
+            ::dup2(errFd_, 2);
+            const int devNull = ::open("/dev/null", O_RDONLY);
+            ::dup2(devNull, 0);
+            const uid_t user = options.asUser;
+            if (user != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0))
+                ::_exit(126);
+            if (::chdir(options.cwd.c_str()) != 0)
+                ::_exit(127);
+            if (options.beforeExec != nullptr)
+                options.beforeExec();
+            std::vector<char *> argv;
+            argv.push_back(const_cast<char *>(exe.c_str()));
+            for (const std::string &a : args)
+                argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(exe.c_str(), argv.data());
+            ::_exit(127);
+        }
+    }
+    ~ChildRun()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::close(outFd_);
+        ::close(errFd_);
+        ::unlink(outName_.c_str());
+        ::unlink(errName_.c_str());
+    }
+    ChildRun(const ChildRun &) = delete;
+    ChildRun &operator=(const ChildRun &) = delete;
+
+    void signal(int signal) const { ::kill(pid_, signal); }
+
+    // Waits for the end of the run: its status (128 + n after signal n) and console.
+    RunResult finish()
+    {
+        int wstatus = 0;
+        bool hung = false;
+        rusage usage{};
+        const auto deadline = std::chrono::steady_clock::now() + timeLimit_;
+        if (timeLimit_.count() == 0) {
+            ::wait4(pid_, &wstatus, 0, &usage);
+        } else {
+            while (::wait4(pid_, &wstatus, WNOHANG, &usage) != pid_) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    hung = true;
+                    ::kill(pid_, SIGKILL);
+                    ::wait4(pid_, &wstatus, 0, &usage);
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        pid_ = -1;
+        RunResult r;
+        r.peakKiB = usage.ru_maxrss;
+        r.status = hung ? kTimedOut : WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+        r.out = readFile(outName_);
+        r.err = readFile(errName_);
+        return r;
+    }
+
+private:
+    std::chrono::milliseconds timeLimit_;
+    pid_t pid_ = -1;
+    int outFd_ = -1, errFd_ = -1;
+    std::string outName_, errName_;
 };
 
 inline RunResult runProgram(const std::string &exe, const std::vector<std::string> &args, const RunOptions &options)
 {
-    char outName[] = "/tmp/morvane-stdout-XXXXXX";
-    char errName[] = "/tmp/morvane-stderr-XXXXXX";
-    const int outFd = ::mkstemp(outName);
-    const int errFd = ::mkstemp(errName);
-    if (outFd < 0 || errFd < 0)
-        throw std::runtime_error("mkstemp failed");
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(outFd, 1);
-        ::dup2(errFd, 2);
-        const int devNull = ::open("/dev/null", O_RDONLY);
-        ::dup2(devNull, 0);
-        const uid_t user = options.asUser;
-        if (user != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0))
-            ::_exit(126);
-        if (::chdir(options.cwd.c_str()) != 0)
-            ::_exit(127);
-        if (options.beforeExec != nullptr)
-            options.beforeExec();
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(exe.c_str()));
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(exe.c_str(), argv.data());
-        ::_exit(127);
-    }
-    RunResult r;
-    int wstatus = 0;
-    bool hung = false;
-    rusage usage{};
-    const auto deadline = std::chrono::steady_clock::now() + options.timeLimit;
-    if (options.timeLimit.count() == 0) {
-        ::wait4(pid, &wstatus, 0, &usage);
-    } else {
-        while (::wait4(pid, &wstatus, WNOHANG, &usage) != pid) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                hung = true;
-                ::kill(pid, SIGKILL);
-                ::wait4(pid, &wstatus, 0, &usage);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
-    r.peakKiB = usage.ru_maxrss;
-    r.status = hung ? kTimedOut : WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    ::close(outFd);
-    ::close(errFd);
-    r.out = readFile(outName);
-    r.err = readFile(errName);
-    ::unlink(outName);
-    ::unlink(errName);
-    return r;
+    return ChildRun(exe, args, options).finish();
 }
 
 #ifdef MORVANE_EXE

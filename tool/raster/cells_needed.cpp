@@ -1,7 +1,7 @@
 #include "raster/cells_needed.h"
 
 #include "raster/raster.h"
-#include "record_extent.h"
+#include "lidar/internal/record_extent.h"
 #include "run_failure.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 #define MORVANE_CELLS_NEEDED_H
 
 #include "LiDAR.h"
-#include "point_stats.h"
+#include "lidar/internal/point_stats.h"
 #include "raster/cell_window.h"
 
 #include <cstdint>

@@ -1,8 +1,8 @@
 // Binary float grids: 32-bit cells, north row first, with a .hdr beside them.
 #include "raster/grid_formats.h"
 
-#include "block_size.h"
-#include "read_at.h"
+#include "lidar/internal/block_size.h"
+#include "lidar/internal/read_at.h"
 #include "run_failure.h"
 
 #include <algorithm>

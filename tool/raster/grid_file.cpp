@@ -1,6 +1,6 @@
 #include "raster/grid_file.h"
 
-#include "name_form.h"
+#include "lidar/internal/name_form.h"
 #include "run_failure.h"
 #include "text/text_reader.h"
 

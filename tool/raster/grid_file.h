@@ -4,7 +4,7 @@
 #ifndef MORVANE_GRID_FILE_H
 #define MORVANE_GRID_FILE_H
 
-#include "file_handle.h"
+#include "lidar/internal/file_handle.h"
 #include "grid_header/raster_header.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Opening the elevation raster and holding a window of its cells.
 #include "raster/raster.h"
 
-#include "file_handle.h"
+#include "lidar/internal/file_handle.h"
 #include "raster/grid_formats.h"
 #include "run_failure.h"
 

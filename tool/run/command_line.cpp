@@ -1,7 +1,7 @@
 #include "run/command_line.h"
 
 #include "LiDAR.h"
-#include "name_form.h"
+#include "lidar/internal/name_form.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
 #include "run/output_file.h"
 
-#include "block_size.h"
-#include "header_read.h"
-#include "read_at.h"
+#include "lidar/internal/block_size.h"
+#include "lidar/internal/header_read.h"
+#include "lidar/internal/read_at.h"
 #include "run/signals.h"
 #include "run_failure.h"
 
@@ -10,45 +10,170 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr int kMaxLinkHops = 40;  // as the kernel's own limit
+constexpr int kTemporaryAttempts = 100;
 
-std::string directoryOf(const std::string &path)
+mode_t currentUmask()
 {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
 }
 
-// Follows symbolic links to the file a name finally stands for, which need
-// not exist yet; false (errno ELOOP) for a loop of links.
-bool finalTarget(const std::string &name, std::string &path)
+// A directory that takes no new file for these reasons may still hold a
+// target that can be written; any other failure (no space, no inode, a
+// quota) would fail the in-place write too, after emptying the old output.
+bool refusedForPermission(int error)
 {
-    path = name;
-    for (int hops = 0; hops < kMaxLinkHops; ++hops) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return true;
-        std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
-        const ssize_t got = ::readlink(path.c_str(), link.data(), link.size());
-        if (got <= 0)
-            return true;
-        link.resize(static_cast<size_t>(got));
-        path = link[0] == '/' ? link : directoryOf(path) + "/" + link;
+    return error == EACCES || error == EPERM || error == EROFS;
+}
+
+[[noreturn]] void failOpen(const std::string &name, int error)
+{
+    failRun("\nFailed to open %s for writing: %s\n", name.c_str(), std::strerror(error));
+}
+
+[[noreturn]] void failPlacing(const std::string &name, int error)
+{
+    failRun("\nFailed to put %s in place: %s\n", name.c_str(), std::strerror(error));
+}
+
+// Writes all of `bytes` at `offset`, retrying an interrupted or partial write.
+bool writeAt(int fd, const uint8_t *bytes, size_t size, uint64_t offset)
+{
+    while (size != 0) {
+        const ssize_t put = ::pwrite(fd, bytes, size, static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = EIO;
+            return false;
+        }
+        bytes += put;
+        size -= static_cast<size_t>(put);
+        offset += static_cast<uint64_t>(put);
     }
-    errno = ELOOP;
-    return false;
+    return true;
 }
 
-// `<target>.morvane-partial-<pid>-<n>`, its last component cut to what the
-// directory's file system takes: a target of any accepted name has a
-// temporary file, whatever the PID's digits.
+// Copies `size` bytes of `from` over the start of `to`; 0 or the error.
+int copyBytes(int from, int to, uint64_t size)
+{
+    std::vector<uint8_t> block(lidar::kBlockBytes);
+    for (uint64_t offset = 0; offset < size;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(block.size(), size - offset));
+        const size_t got = lidar::read_at(from, block.data(), want, offset);
+        if (got < want)
+            return errno != 0 ? errno : EIO;
+        if (!writeAt(to, block.data(), got, offset))
+            return errno;
+        offset += got;
+    }
+    return 0;
+}
+
+// The temporary file's writes, its blocks reserved 16 MiB ahead of them:
+// the file system allocates in long runs as the file grows, and a rename
+// over an existing output finds no delayed allocation to flush first.
+// A reservation that fails is not tried again; the writes then report
+// whatever is wrong.
+constexpr uint64_t kReserveAhead = uint64_t{16} << 20;
+
+struct ReservingWriter {
+    int fd;
+    uint64_t position = 0;
+    uint64_t reserved = 0;  // blocks reserved up to here
+};
+
+ssize_t reservingWrite(void *cookie, const char *bytes, size_t size)
+{
+    auto &w = *static_cast<ReservingWriter *>(cookie);
+    const uint64_t after = w.position + size;
+    if (after > w.reserved) {
+        const uint64_t upTo = after + kReserveAhead;
+        const bool held = ::fallocate(w.fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(w.reserved),
+                                      static_cast<off_t>(upTo - w.reserved)) == 0;
+        w.reserved = held ? upTo : UINT64_MAX;
+    }
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t put = ::write(w.fd, bytes + done, size - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (done != 0)
+                break;
+            if (put == 0)
+                errno = EIO;
+            return -1;
+        }
+        done += static_cast<size_t>(put);
+    }
+    w.position += done;
+    return static_cast<ssize_t>(done);
+}
+
+int reservingSeek(void *cookie, off64_t *offset, int whence)
+{
+    auto &w = *static_cast<ReservingWriter *>(cookie);
+    const off64_t at = ::lseek64(w.fd, *offset, whence);
+    if (at < 0)
+        return -1;
+    w.position = static_cast<uint64_t>(at);
+    *offset = at;
+    return 0;
+}
+
+int reservingClose(void *cookie)
+{
+    auto *w = static_cast<ReservingWriter *>(cookie);
+    const int status = ::close(w->fd);
+    delete w;
+    return status;
+}
+
+// A stream over `fd` that reserves ahead; the stream owns the descriptor.
+std::FILE *openReservingStream(int fd)
+{
+    auto *writer = new ReservingWriter{fd};
+    std::FILE *file = ::fopencookie(writer, "wb", {nullptr, reservingWrite, reservingSeek, reservingClose});
+    if (file == nullptr)
+        delete writer;
+    return file;
+}
+
+// Owns a descriptor.
+struct Descriptor {
+    int fd;
+    explicit Descriptor(int f) : fd(f) {}
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    // Closes it now; 0 or the close's error.
+    int close()
+    {
+        const int error = ::close(fd) == 0 ? 0 : errno;
+        fd = -1;
+        return error;
+    }
+};
+
+}  // namespace
+
+namespace morvane {
+
+// A target of any accepted name has a temporary file, whatever the PID's digits.
 std::string temporaryName(const std::string &target, int attempt)
 {
     const size_t slash = target.rfind('/');
@@ -66,100 +191,80 @@ std::string temporaryName(const std::string &target, int attempt)
     return target.substr(0, baseAt + keep) + suffix;
 }
 
-mode_t currentUmask()
-{
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
+}  // namespace morvane
 
-// The target opened as a plain write opens it: created, or emptied.
-int openForPlainWrite(const std::string &target)
+OutputFile::OutputFile(const morvane::OutputTarget &target) : target_(target)
 {
-    return ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-}
-
-[[noreturn]] void failOpen(const std::string &name, int error)
-{
-    failRun("\nFailed to open %s for writing: %s\n", name.c_str(), std::strerror(error));
-}
-
-// Writes all of `bytes`, retrying an interrupted or partial write.
-bool writeAll(int fd, const uint8_t *bytes, size_t size)
-{
-    while (size != 0) {
-        const ssize_t put = ::write(fd, bytes, size);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        bytes += put;
-        size -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
-}  // namespace
-
-OutputFile::OutputFile(const char *name) : name_(name)
-{
-    if (!finalTarget(name_, target_))
-        failOpen(name_, errno);
-    struct stat st {};
-    existed_ = ::stat(target_.c_str(), &st) == 0;
+    if (target_.resolveError() != 0)
+        failOpen(target_.name(), target_.resolveError());
     // A file the user may not write stays as it is.
-    if (existed_ && ::access(target_.c_str(), W_OK) != 0)
-        failOpen(name_, errno);
-    mode_ = existed_ ? st.st_mode & 07777 : 0666 & ~currentUmask();
-    owner_ = st.st_uid;
-    group_ = st.st_gid;
-    if (!createTemporary())
-        openTarget();
+    if (target_.exists() && ::access(target_.path().c_str(), W_OK) != 0)
+        failOpen(target_.name(), errno);
+    mode_ = target_.exists() ? target_.status().st_mode & 07777 : 0666 & ~currentUmask();
+    if (createTemporary())
+        return;
+    if (!refusedForPermission(errno))
+        failOpen(target_.name(), errno);
+    openInPlace();
 }
 
 // Only its owner can open it until it is whole: 0600, a new file (O_EXCL,
-// which also refuses a symbolic link planted under its name).
+// which also refuses a symbolic link planted under its name). False with
+// errno when the directory takes no new file.
 bool OutputFile::createTemporary()
 {
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         const TerminatingSignalsHeld held;
-        temporary_ = temporaryName(target_, attempt);
+        temporary_ = morvane::temporaryName(target_.path(), attempt);
         const int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
                               0600);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0)
             break;
-        }
-        file_.reset(::fdopen(fd, "wb"));
+        file_.reset(openReservingStream(fd));
         if (!file_) {
+            const int error = errno;
             ::close(fd);
             ::unlink(temporary_.c_str());
-            break;
+            failOpen(target_.name(), error);
         }
+        temporaryFd_ = fd;
         pending_ = true;
         cleanUpOnSignal(temporary_.c_str());
         return true;
     }
+    const int error = errno;
     temporary_.clear();
+    errno = error;
     return false;
 }
 
-// The target itself, written from the start.
-void OutputFile::openTarget()
+// The target itself, emptied once this run has its turn on it.
+void OutputFile::openInPlace()
 {
-    const TerminatingSignalsHeld held;
-    const int fd = openForPlainWrite(target_);
+    int fd = target_.openForWriting();
+    if (fd < 0 && !target_.exists()) {
+        fd = ::open(target_.path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+        createdInPlace_ = fd >= 0;
+    }
     if (fd < 0)
-        failOpen(name_, errno);
+        failOpen(target_.name(), errno);
+    morvane::lockForWriting(fd);
+    const TerminatingSignalsHeld held;
+    if (::ftruncate(fd, 0) != 0) {
+        const int error = errno;
+        ::close(fd);
+        failOpen(target_.name(), error);
+    }
     file_.reset(::fdopen(fd, "wb"));
     if (!file_) {
         const int error = errno;
         ::close(fd);
-        failOpen(name_, error);
+        failOpen(target_.name(), error);
     }
     pending_ = true;
-    cleanUpOnSignal(target_.c_str(), fd);
+    cleanUpOnSignal(createdInPlace_ ? target_.path().c_str() : nullptr, fd);
 }
 
 OutputFile::~OutputFile()
@@ -169,13 +274,18 @@ OutputFile::~OutputFile()
 }
 
 // A failed run leaves nothing: the temporary file goes; a target written in
-// place is removed, or emptied where it cannot be removed (a mount point).
+// place is emptied (removed where this run made it), and what stdio still
+// holds for it is dropped, not written after the emptying.
 void OutputFile::discard()
 {
     cleanUpOnSignal(nullptr);
     pending_ = false;
-    if (temporary_.empty() && file_ && ::unlink(target_.c_str()) != 0)
+    if (temporary_.empty() && file_) {
+        ::__fpurge(file_.get());
         (void)::ftruncate(::fileno(file_.get()), 0);
+        if (createdInPlace_)
+            ::unlink(target_.path().c_str());
+    }
     file_.reset();
     if (!temporary_.empty())
         ::unlink(temporary_.c_str());
@@ -183,7 +293,7 @@ void OutputFile::discard()
 
 void OutputFile::failWrite(int error) const
 {
-    failRun("\nFailed to write %s: %s\n", name_.c_str(), std::strerror(error));
+    failRun("\nFailed to write %s: %s\n", target_.name().c_str(), std::strerror(error));
 }
 
 // The old output's owner and group where this process may give them (root,
@@ -191,37 +301,46 @@ void OutputFile::failWrite(int error) const
 // cp and install do. The mode last: changing the owner clears those bits.
 void OutputFile::giveFinalMode() const
 {
-    const int fd = ::fileno(file_.get());
+    const int fd = temporaryFd_;
     mode_t mode = mode_;
-    if (existed_ && ::fchown(fd, owner_, group_) != 0)
+    if (target_.exists() && ::fchown(fd, target_.status().st_uid, target_.status().st_gid) != 0)
         mode &= ~mode_t{S_ISUID | S_ISGID};
     (void)::fchmod(fd, mode);
 }
 
-// The rename was refused: the target is written over with the whole file.
-void OutputFile::copyIntoTarget() const
+// The rename was refused: the whole file is copied over the target. Its
+// size is reserved first, so that a disk too full for it leaves the old
+// output as it was; once the copy has begun, a failure or a signal leaves
+// the target empty.
+void OutputFile::copyIntoTarget(int renameError)
 {
-    const int from = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
-    const int to = openForPlainWrite(target_);
-    int error = from < 0 || to < 0 ? errno : 0;
-    std::vector<uint8_t> block(lidar::kBlockBytes);
-    for (uint64_t offset = 0; error == 0;) {
-        const size_t got = lidar::read_at(from, block.data(), block.size(), offset);
-        if (got < block.size() && errno != 0)
-            error = errno;
-        else if (!writeAll(to, block.data(), got))
-            error = errno != 0 ? errno : EIO;
-        if (got < block.size())
-            break;
-        offset += got;
-    }
-    if (from >= 0)
-        ::close(from);
-    if (to >= 0 && ::close(to) != 0 && error == 0)
+    Descriptor to(target_.openForWriting());
+    if (to.fd < 0)
+        failPlacing(target_.name(), target_.exists() ? errno : renameError);
+    morvane::lockForWriting(to.fd);
+    Descriptor from(::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (from.fd < 0 || ::fstat(from.fd, &st) != 0)
+        failPlacing(target_.name(), errno);
+    const auto size = static_cast<uint64_t>(st.st_size);
+    if (::fallocate(to.fd, FALLOC_FL_KEEP_SIZE, 0, st.st_size) != 0 &&
+        (errno == ENOSPC || errno == EDQUOT || errno == EFBIG))
+        failPlacing(target_.name(), errno);
+    // Elsewhere (a file system that reserves nothing ahead) the copy goes on.
+    cleanUpOnSignal(temporary_.c_str(), to.fd);
+    int error = copyBytes(from.fd, to.fd, size);
+    if (error == 0 && ::ftruncate(to.fd, st.st_size) != 0)
         error = errno;
     if (error != 0) {
-        failRun("\nFailed to put %s in place: %s\n", name_.c_str(), std::strerror(error));
+        (void)::ftruncate(to.fd, 0);
+        cleanUpOnSignal(temporary_.c_str());
+        failPlacing(target_.name(), error);
     }
+    TerminatingSignalsHeld held;
+    held.keepToTheEnd();
+    cleanUpOnSignal(temporary_.c_str());
+    if (const int closeError = to.close(); closeError != 0)
+        failPlacing(target_.name(), closeError);
 }
 
 void OutputFile::commit(const LAS12Header &input, const lidar::PointStats &written)
@@ -229,31 +348,81 @@ void OutputFile::commit(const LAS12Header &input, const lidar::PointStats &writt
     LAS12Header header = input;
     written.apply(header);
     std::FILE *file = file_.get();
-    if (std::fflush(file) != 0 || std::fseek(file, 0, SEEK_SET) != 0 ||
-        std::fwrite(&header, sizeof header, 1, file) != 1 || std::fflush(file) != 0)
+    if (std::fflush(file) != 0)
         failWrite(errno);
-    if (!temporary_.empty())
-        giveFinalMode();
+    if (!temporary_.empty()) {
+        // The blocks reserved beyond the last record are given back.
+        struct stat st {};
+        if (::fstat(temporaryFd_, &st) == 0)
+            (void)::ftruncate(temporaryFd_, st.st_size);
+    }
+    if (std::fseek(file, 0, SEEK_SET) != 0 || std::fwrite(&header, sizeof header, 1, file) != 1 ||
+        std::fflush(file) != 0)
+        failWrite(errno);
+    if (temporary_.empty()) {
+        // Written in place: whole once closed.
+        TerminatingSignalsHeld held;
+        held.keepToTheEnd();
+        cleanUpOnSignal(nullptr);
+        pending_ = false;
+        if (!lidar::close_file(file_))
+            failWrite(errno);
+        lidar::print_header_updated(target_.name().c_str());
+        return;
+    }
+    giveFinalMode();
     if (!lidar::close_file(file_))
         failWrite(errno);
-    if (!temporary_.empty() && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
-        const int error = errno;
-        // A file that cannot be replaced but can be written: a bind mount
-        // (EBUSY), another user's file in a sticky directory (EPERM), a
-        // target on another file system (EXDEV).
-        if (error != EBUSY && error != EPERM && error != EXDEV) {
-            failRun("\nFailed to put %s in place: %s\n", name_.c_str(), std::strerror(error));
+    {
+        TerminatingSignalsHeld held;
+        if (putInPlace()) {
+            held.keepToTheEnd();
+            cleanUpOnSignal(nullptr);
+            pending_ = false;
+            ::unlink(temporary_.c_str());  // the old output, where one was exchanged
+            lidar::print_header_updated(target_.name().c_str());
+            return;
         }
-        copyIntoTarget();
-        ::unlink(temporary_.c_str());
     }
+    const int error = errno;
+    // A file that cannot be replaced but can be written: a bind mount
+    // (EBUSY), another user's file in a sticky directory (EPERM), a target
+    // on another file system (EXDEV).
+    if (error != EBUSY && error != EPERM && error != EXDEV)
+        failPlacing(target_.name(), error);
+    copyIntoTarget(error);
     cleanUpOnSignal(nullptr);
     pending_ = false;
-    lidar::print_header_updated(name_.c_str());
+    ::unlink(temporary_.c_str());
+    lidar::print_header_updated(target_.name().c_str());
+}
+
+// An existing output changes places with the new file, which is then
+// removed under the temporary name: a rename over it would first flush
+// the new file's unwritten blocks (ext4's auto_da_alloc), for nothing.
+// Where exchanging is not supported, or the output has gone, a rename.
+bool OutputFile::putInPlace() const
+{
+    if (target_.exists()) {
+        if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.path().c_str(), RENAME_EXCHANGE) == 0)
+            return true;
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOENT)
+            return false;
+    }
+    return ::rename(temporary_.c_str(), target_.path().c_str()) == 0;
 }
 
 void OutputFile::eraseOutput()
 {
     discard();
-    std::remove(name_.c_str());
+    if (std::remove(target_.name().c_str()) == 0 || errno == ENOENT)
+        return;
+    // A path that stays (a mount point, another user's file in a sticky
+    // directory) keeps no stale points: the file it stands for is emptied.
+    const int fd = target_.openForWriting();
+    if (fd < 0)
+        return;
+    morvane::lockForWriting(fd);
+    (void)::ftruncate(fd, 0);
+    ::close(fd);
 }

@@ -4,21 +4,10 @@
 #include "run_failure.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <sys/stat.h>
 
 namespace {
-
-// Same path, or the same existing file reached another way (link, ./, ..).
-bool sameFile(const char *a, const char *b)
-{
-    if (std::strcmp(a, b) == 0)
-        return true;
-    struct stat sa = {};
-    struct stat sb = {};
-    return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
 
 // The mode of what a name stands for, links followed; false when nothing is there.
 bool modeOf(const char *name, mode_t &mode)
@@ -40,23 +29,22 @@ void refuseSpecialInput(const char *name)
     }
 }
 
-void refuseSpecialOutput(const char *name)
+void refuseSpecialOutput(const morvane::OutputTarget &output)
 {
-    mode_t mode = 0;
-    if (modeOf(name, mode) && !S_ISREG(mode)) {
-        failRun("\nOutput file %s is not a regular file\n", name);
+    if (output.exists() && !S_ISREG(output.status().st_mode)) {
+        failRun("\nOutput file %s is not a regular file\n", output.name().c_str());
     }
 }
 
 void refuseOverwritingInputs(const char *raster, const std::optional<GridFile> &grid, const char *input,
-                             const char *output)
+                             const morvane::OutputTarget &output)
 {
     std::string guarded[] = {input, raster, ""};
     if (grid && !grid->ascii)
         guarded[2] = grid->header;
     for (const std::string &name : guarded) {
-        if (!name.empty() && sameFile(name.c_str(), output)) {
-            error_msg(3, output);
+        if (!name.empty() && output.sameFileAs(name.c_str())) {
+            error_msg(3, output.name().c_str());
             failRun();
         }
     }

@@ -5,14 +5,15 @@
 #define MORVANE_PATH_CHECKS_H
 
 #include "raster/grid_file.h"
+#include "run/output_target.h"
 
 #include <optional>
 
 // Each prints the refusal and fails the run.
 void refuseSpecialInput(const char *name);   // a pipe or device would block or be consumed
-void refuseSpecialOutput(const char *name);  // only a regular file can be replaced whole
+void refuseSpecialOutput(const morvane::OutputTarget &output);  // only a regular file can be replaced whole
 // The raster, its .hdr and the input LAS are never overwritten.
 void refuseOverwritingInputs(const char *raster, const std::optional<GridFile> &grid, const char *input,
-                             const char *output);
+                             const morvane::OutputTarget &output);
 
 #endif

@@ -4,9 +4,9 @@
 #include "run/command_line.h"
 
 #include "LiDAR.h"
-#include "block_size.h"
-#include "file_handle.h"
-#include "header_read.h"
+#include "lidar/internal/block_size.h"
+#include "lidar/internal/file_handle.h"
+#include "lidar/internal/header_read.h"
 #include "raster/cells_needed.h"
 #include "raster/grid_file.h"
 #include "raster/raster.h"
@@ -54,16 +54,16 @@ Limits checkArguments(char **argv)
 }
 
 // The files' kinds, the input LAS, and no output over an input.
-void checkFiles(char **argv, const std::optional<GridFile> &grid)
+void checkFiles(char **argv, const std::optional<GridFile> &grid, const morvane::OutputTarget &output)
 {
     refuseSpecialInput(argv[2]);
     if (check_las(argv[2]) < 0)
         failRun();
-    refuseOverwritingInputs(argv[1], grid, argv[2], argv[3]);
+    refuseOverwritingInputs(argv[1], grid, argv[2], output);
     refuseSpecialInput(argv[1]);
     if (grid && !grid->ascii)
         refuseSpecialInput(grid->header.c_str());
-    refuseSpecialOutput(argv[3]);
+    refuseSpecialOutput(output);
 }
 
 // The input LAS file, opened once: its header read whole serves the cells'
@@ -121,7 +121,8 @@ int run(char **argv)
     const std::clock_t cstart = std::clock();
     const Limits limits = checkArguments(argv);
     const std::optional<GridFile> grid = classifyGridFile(argv[1]);
-    checkFiles(argv, grid);
+    const morvane::OutputTarget target(argv[3]);
+    checkFiles(argv, grid, target);
 
     Input in = openInput(argv[2]);
     Raster raster = openRaster(argv[1], grid);
@@ -137,7 +138,7 @@ int run(char **argv)
     if (!lidar::check_header(header, in.wholeHeader, argv[2]))
         failRun();
 
-    OutputFile out(argv[3]);
+    OutputFile out(target);
     if (std::fwrite(&header, sizeof header, 1, out.get()) != 1)
         out.failWrite(errno);
     copyVariableLengthRecords(in.file.get(), out, argv[2], header.OffsetToData);
@@ -167,24 +168,6 @@ int run(char **argv)
     std::printf("\nCompleted in %.3f seconds\n", secondsSince(cstart));
     out.eraseOutput();
     return 1;
-}
-
-// A batch system may start the run with standard descriptors closed (cron,
-// `<&- >&-`): the first file opened would then become the console, and
-// progress lines would land among the output's records.
-bool openStandardDescriptors()
-{
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
-            continue;
-        const int opened = ::open("/dev/null", O_RDWR);
-        if (opened != fd) {
-            if (opened >= 0)
-                ::close(opened);
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace

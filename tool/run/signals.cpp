@@ -1,6 +1,8 @@
 #include "run/signals.h"
 
 #include <atomic>
+#include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -36,10 +38,10 @@ sigset_t terminatingSignals()
 
 extern "C" void cleanUpAndEnd(int signal)
 {
-    if (const char *name = pendingRemoval.load(); name != nullptr && ::unlink(name) != 0) {
-        if (const int fd = pendingTruncation.load(); fd >= 0)
-            (void)::ftruncate(fd, 0);
-    }
+    if (const int fd = pendingTruncation.load(); fd >= 0)
+        (void)::ftruncate(fd, 0);
+    if (const char *name = pendingRemoval.load(); name != nullptr)
+        (void)::unlink(name);
     ::signal(signal, SIG_DFL);
     ::raise(signal);  // delivered as the handler returns
 }
@@ -72,7 +74,8 @@ TerminatingSignalsHeld::TerminatingSignalsHeld()
 
 TerminatingSignalsHeld::~TerminatingSignalsHeld()
 {
-    ::sigprocmask(SIG_SETMASK, &previous_, nullptr);
+    if (!kept_)
+        ::sigprocmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 void cleanUpOnSignal(const char *removeName, int truncateFd)
@@ -80,4 +83,19 @@ void cleanUpOnSignal(const char *removeName, int truncateFd)
     pendingRemoval.store(nullptr);
     pendingTruncation.store(truncateFd);
     pendingRemoval.store(removeName);
+}
+
+bool openStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int opened = ::open("/dev/null", O_RDWR);
+        if (opened != fd) {
+            if (opened >= 0)
+                ::close(opened);
+            return false;
+        }
+    }
+    return true;
 }

@@ -1,10 +1,16 @@
-// The run's signals, set up in one place: every signal whose default action
-// ends the process first removes the output's temporary file (or empties an
-// output written in place), then ends the process as that signal would.
+// The process as a run starts it: standard descriptors, and its signals set
+// up in one place. Every signal whose default action
+// ends the process first removes the output's temporary file and empties an
+// output being written in place, then ends the process as that signal would.
 #ifndef MORVANE_SIGNALS_H
 #define MORVANE_SIGNALS_H
 
 #include <csignal>
+
+// A batch system may start the run with standard descriptors closed (cron,
+// `<&- >&-`): each is opened on /dev/null, so that the first file opened
+// cannot become the console. False where that cannot be done.
+bool openStandardDescriptors();
 
 // Installed once, before any file is created, over default actions only: a
 // signal the caller ignores (nohup, a background job) stays ignored, and a
@@ -22,13 +28,19 @@ public:
     TerminatingSignalsHeld(const TerminatingSignalsHeld &) = delete;
     TerminatingSignalsHeld &operator=(const TerminatingSignalsHeld &) = delete;
 
+    // Once the output is in place the run has succeeded: a signal that
+    // comes later waits to the end of the process and is then discarded,
+    // so that an ending by a signal always means the old output is there.
+    void keepToTheEnd() { kept_ = true; }
+
 private:
     sigset_t previous_;
+    bool kept_ = false;
 };
 
-// What a terminating signal cleans up: the file to remove (nullptr: none),
-// and a descriptor to empty instead when that removal fails (-1: none).
-// The name must stay valid until it is replaced.
+// What a terminating signal cleans up: the file to remove (nullptr: none)
+// and a descriptor to empty (-1: none). The name must stay valid until it
+// is replaced.
 void cleanUpOnSignal(const char *removeName, int truncateFd = -1);
 
 #endif

@@ -3,7 +3,7 @@
 #include "select/kernels.h"
 
 #include "select/record_copy.h"
-#include "unaligned.h"
+#include "lidar/internal/unaligned.h"
 
 #include <algorithm>
 #include <cstring>

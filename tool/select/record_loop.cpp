@@ -1,6 +1,6 @@
 #include "select/record_loop.h"
 
-#include "block_size.h"
+#include "lidar/internal/block_size.h"
 #include "raster/cells_needed.h"
 #include "select/kernels.h"
 

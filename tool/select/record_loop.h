@@ -5,7 +5,7 @@
 #define MORVANE_RECORD_LOOP_H
 
 #include "LiDAR.h"
-#include "point_stats.h"
+#include "lidar/internal/point_stats.h"
 #include "raster/raster.h"
 #include "select/tally.h"
 

@@ -3,7 +3,7 @@
 #ifndef MORVANE_BYTE_LANES_H
 #define MORVANE_BYTE_LANES_H
 
-#include "unaligned.h"
+#include "lidar/internal/unaligned.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 #ifndef MORVANE_TEXT_READER_H
 #define MORVANE_TEXT_READER_H
 
-#include "block_size.h"
+#include "lidar/internal/block_size.h"
 #include "text/byte_lanes.h"
 
 #include <cstddef>

@@ -1,7 +1,7 @@
 // The token reader with a window far smaller than the text: tokens that
 // straddle refills, runs of spaces longer than the window, a token that
 // does not fit, the offset the header parse hands on, and unget.
-#include "file_handle.h"
+#include "lidar/internal/file_handle.h"
 #include "test_files.h"
 #include "text/text_reader.h"
 

@@ -1,7 +1,7 @@
-#include "record_extent.h"
+#include "lidar/internal/record_extent.h"
 
-#include "block_size.h"
-#include "read_at.h"
+#include "lidar/internal/block_size.h"
+#include "lidar/internal/read_at.h"
 
 #include <algorithm>
 #include <vector>

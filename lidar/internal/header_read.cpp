@@ -1,4 +1,4 @@
-#include "header_read.h"
+#include "lidar/internal/header_read.h"
 
 namespace lidar {
 

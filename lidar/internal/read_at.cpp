@@ -1,4 +1,4 @@
-#include "read_at.h"
+#include "lidar/internal/read_at.h"
 
 #include <cerrno>
 #include <sys/types.h>

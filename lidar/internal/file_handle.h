@@ -13,10 +13,14 @@ struct FileCloser {
 
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// fopen for reading ("r", "rb", "r+b") that never waits: a FIFO, socket or
-// device is not opened at all (nullptr, errno ENXIO), where fopen would
-// block until a writer appears or read a terminal. Regular files and
-// directories open as fopen opens them.
+// open(2) that never waits on a FIFO, socket or device: those are not opened
+// at all (-1, errno ENXIO), where a plain open would block until a writer
+// appears or take a terminal. Regular files and directories open as a plain
+// open opens them, waiting, as it does, for a lease on the file to be
+// released. `flags` gives the access mode and any other flags.
+int open_without_blocking(const char *name, int flags);
+
+// fopen for reading ("r", "rb", "r+b") through open_without_blocking.
 FilePtr open_file(const char *name, const char *mode);
 
 // Closes the file and reports whether everything written reached the OS.

@@ -1,4 +1,4 @@
-#include "process_exit.h"
+#include "lidar/internal/process_exit.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 #define LIDAR_POINT_STATS_H
 
 #include "LiDAR.h"
-#include "unaligned.h"
+#include "lidar/internal/unaligned.h"
 
 #include <algorithm>
 #include <cstddef>

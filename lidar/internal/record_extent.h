@@ -3,7 +3,7 @@
 #define LIDAR_RECORD_EXTENT_H
 
 #include "LiDAR.h"
-#include "point_stats.h"
+#include "lidar/internal/point_stats.h"
 
 #include <cstdint>
 
