@@ -2,30 +2,32 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
-std::string_view withoutPlus(std::string_view token)
+namespace {
+
+// The token with a dot in place of its decimal comma: one comma and no dot
+// (a thousands separator beside a decimal point is no number here).
+std::optional<std::string> withDecimalPoint(std::string_view token)
 {
-    if (token.size() > 1 && token[0] == '+' && token[1] != '-' && token[1] != '+')
-        token.remove_prefix(1);
-    return token;
+    const size_t comma = token.find(',');
+    if (comma == std::string_view::npos || token.find(',', comma + 1) != std::string_view::npos ||
+        token.find('.') != std::string_view::npos)
+        return std::nullopt;
+    std::string dotted(token);
+    dotted[comma] = '.';
+    return dotted;
 }
 
-bool parseDouble(std::string_view token, double &value)
+bool parseWholeDouble(std::string_view token, double &value)
 {
     const std::string_view t = withoutPlus(token);
     const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), value, std::chars_format::general);
     return ec == std::errc() && ptr == t.data() + t.size();
 }
 
-bool parseInteger(std::string_view token, int64_t &value)
-{
-    const std::string_view t = withoutPlus(token);
-    const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
-    return ec == std::errc() && ptr == t.data() + t.size();
-}
-
-bool parseOtherFloat(std::string_view token, float &value)
+bool parseWholeFloat(std::string_view token, float &value)
 {
     const std::string_view t = withoutPlus(token);
     const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), value, std::chars_format::general);
@@ -41,4 +43,36 @@ bool parseOtherFloat(std::string_view token, float &value)
         return false;
     value = parsed;
     return true;
+}
+
+}  // namespace
+
+std::string_view withoutPlus(std::string_view token)
+{
+    if (token.size() > 1 && token[0] == '+' && token[1] != '-' && token[1] != '+')
+        token.remove_prefix(1);
+    return token;
+}
+
+bool parseDouble(std::string_view token, double &value)
+{
+    if (parseWholeDouble(token, value))
+        return true;
+    const std::optional<std::string> dotted = withDecimalPoint(token);
+    return dotted && parseWholeDouble(*dotted, value);
+}
+
+bool parseInteger(std::string_view token, int64_t &value)
+{
+    const std::string_view t = withoutPlus(token);
+    const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
+    return ec == std::errc() && ptr == t.data() + t.size();
+}
+
+bool parseOtherFloat(std::string_view token, float &value)
+{
+    if (parseWholeFloat(token, value))
+        return true;
+    const std::optional<std::string> dotted = withDecimalPoint(token);
+    return dotted && parseWholeFloat(*dotted, value);
 }

@@ -1,5 +1,8 @@
 // Numbers in header and grid text, parsed in place without scanf: the usual
 // short decimals eight bytes at a time, any other form with std::from_chars.
+// A decimal comma, as grids written under many locales have it, is read as
+// the decimal point: tokens are separated by white space, so a comma inside
+// one cannot separate two numbers.
 #ifndef MORVANE_NUMERIC_TEXT_H
 #define MORVANE_NUMERIC_TEXT_H
 
@@ -23,12 +26,13 @@ inline uint64_t loadShort(const char *p, size_t len)
 // token without it, unless a second sign follows.
 std::string_view withoutPlus(std::string_view token);
 
-// Whole tokens only; false when any character is left over.
+// Whole tokens only; false when any character is left over. A real number
+// may have a decimal comma.
 bool parseDouble(std::string_view token, double &value);
 bool parseInteger(std::string_view token, int64_t &value);
 
 // The grids' usual values: an optional '-', then up to eight characters of
-// digits with at most one '.' between two of them, seven digits in all.
+// digits with at most one '.' or ',' between two of them, seven digits in all.
 // Digits and power of ten are then both exact floats and one division
 // rounds correctly, as strtof does. False for every other token.
 inline bool parseShortDecimal(std::string_view token, float &value)
@@ -41,7 +45,9 @@ inline bool parseShortDecimal(std::string_view token, float &value)
     // The characters as byte lanes, the first (most significant) lowest.
     uint64_t w = loadShort(token.data() + (negative ? 1 : 0), len);
     size_t count = len, places = 0;
-    if (const uint64_t dots = w ^ (kOnes * '.'); hasZeroByte(dots)) {
+    // '.' (0x2E) and ',' (0x2C) differ in bit 1 alone: with it set in every
+    // lane, both become '.' and nothing else does.
+    if (const uint64_t dots = (w | (kOnes * 0x02)) ^ (kOnes * '.'); hasZeroByte(dots)) {
         const size_t at = firstZeroByte(dots);
         if (at == 0 || at + 1 >= len)
             return false;
@@ -68,12 +74,13 @@ inline bool parseShortDecimal(std::string_view token, float &value)
     return true;
 }
 
-// Any other form of number "%f" reads.
+// Any other form of number "%f" reads, or would read with a dot in place
+// of a decimal comma.
 bool parseOtherFloat(std::string_view token, float &value);
 
 // Parses a whole token as a single-precision value the way "%f" reads it
-// (correctly rounded; sign, exponent, inf and nan accepted); false when the
-// whole token is not a number.
+// (correctly rounded; sign, exponent, inf and nan accepted; a decimal comma
+// read as the point); false when the whole token is not a number.
 inline bool parseFloatToken(std::string_view token, float &value)
 {
     return parseShortDecimal(token, value) || parseOtherFloat(token, value);
