@@ -62,6 +62,15 @@ bool parseDouble(std::string_view token, double &value)
     return dotted && parseWholeDouble(*dotted, value);
 }
 
+bool parseDecimalLanesWithComma(uint64_t w, size_t len, bool negative, float &value)
+{
+    const uint64_t commas = w ^ (kOnes * ',');
+    if (!hasZeroByte(commas))
+        return false;
+    const uint64_t dotted = w ^ (uint64_t{'.' ^ ','} << (8 * firstZeroByte(commas)));
+    return parseDecimalLanes(dotted, len, negative, value);
+}
+
 bool parseInteger(std::string_view token, int64_t &value)
 {
     const std::string_view t = withoutPlus(token);

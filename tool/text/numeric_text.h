@@ -31,23 +31,16 @@ std::string_view withoutPlus(std::string_view token);
 bool parseDouble(std::string_view token, double &value);
 bool parseInteger(std::string_view token, int64_t &value);
 
-// The grids' usual values: an optional '-', then up to eight characters of
-// digits with at most one '.' or ',' between two of them, seven digits in all.
-// Digits and power of ten are then both exact floats and one division
-// rounds correctly, as strtof does. False for every other token.
-inline bool parseShortDecimal(std::string_view token, float &value)
+// The digits of a short decimal as byte lanes (w, the first character in
+// the lowest lane, zero lanes above len), with at most one '.' between two
+// of them, seven digits in all. Digits and power of ten are then both
+// exact floats and one division rounds correctly, as strtof does. False
+// for any other text.
+inline bool parseDecimalLanes(uint64_t w, size_t len, bool negative, float &value)
 {
     static constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f};
-    const bool negative = !token.empty() && token.front() == '-';
-    const size_t len = token.size() - (negative ? 1 : 0);
-    if (len == 0 || len > 8)
-        return false;
-    // The characters as byte lanes, the first (most significant) lowest.
-    uint64_t w = loadShort(token.data() + (negative ? 1 : 0), len);
     size_t count = len, places = 0;
-    // '.' (0x2E) and ',' (0x2C) differ in bit 1 alone: with it set in every
-    // lane, both become '.' and nothing else does.
-    if (const uint64_t dots = (w | (kOnes * 0x02)) ^ (kOnes * '.'); hasZeroByte(dots)) {
+    if (const uint64_t dots = w ^ (kOnes * '.'); hasZeroByte(dots)) {
         const size_t at = firstZeroByte(dots);
         if (at == 0 || at + 1 >= len)
             return false;
@@ -72,6 +65,25 @@ inline bool parseShortDecimal(std::string_view token, float &value)
     const float magnitude = static_cast<float>(static_cast<uint32_t>(v)) / kPowersOfTen[places];
     value = negative ? -magnitude : magnitude;
     return true;
+}
+
+// The same lanes with a decimal comma where the point would stand, read as
+// the point. Out of line: only a token the dotted form refused comes here,
+// so a grid written with points pays nothing for it.
+bool parseDecimalLanesWithComma(uint64_t w, size_t len, bool negative, float &value);
+
+// The grids' usual values: an optional '-', then up to eight characters of
+// digits with at most one '.' or ',' between two of them, seven digits in
+// all, read as strtof reads them with a point. False for every other token.
+inline bool parseShortDecimal(std::string_view token, float &value)
+{
+    const bool negative = !token.empty() && token.front() == '-';
+    const size_t len = token.size() - (negative ? 1 : 0);
+    if (len == 0 || len > 8)
+        return false;
+    // The characters as byte lanes, the first (most significant) lowest.
+    const uint64_t w = loadShort(token.data() + (negative ? 1 : 0), len);
+    return parseDecimalLanes(w, len, negative, value) || parseDecimalLanesWithComma(w, len, negative, value);
 }
 
 // Any other form of number "%f" reads, or would read with a dot in place
