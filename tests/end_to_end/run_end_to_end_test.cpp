@@ -232,8 +232,10 @@ TEST(EndToEnd, CommandLineRefusals)
          banner + "Unable to open file gone.las in file_access()\n\nFile gone.las does NOT exist\n"},
         {{"dem.ASC", "in.las", "out.las", "1", "2"},
          banner + "\nFile extension of dem.ASC should be either \"asc\" or  \"flt\"\n"},
-        {{"none.flt", "in.las", "out.las", "1", "2"}, banner + "Failed to open file none.hdr for reading: No such file or directory\n"},
-        {{"none.asc", "in.las", "out.las", "1", "2"}, banner + "Failed to open file none.asc for reading: No such file or directory\n"},
+        {{"none.flt", "in.las", "out.las", "1", "2"},
+         banner + "Failed to open file none.hdr for reading: No such file or directory\n"},
+        {{"none.asc", "in.las", "out.las", "1", "2"},
+         banner + "Failed to open file none.asc for reading: No such file or directory\n"},
     };
     for (const auto &c : cases) {
         std::string label;

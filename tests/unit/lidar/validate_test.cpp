@@ -5,8 +5,8 @@
 #include "stdout_capture.h"
 #include "test_files.h"
 
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -96,7 +96,9 @@ TEST(TextReader, SkipLine)
         std::vector<std::string> firsts;
     } cases[] = {
         {"short lines", "a 1 2\nb 3\nc\nd 4 5 6\n", 64, {"a", "b", "c", "d"}},
-        {"lines longer than the window", "a " + std::string(40, 'x') + " y\nb " + std::string(30, ' ') + "z\nc\n", 8,
+        {"lines longer than the window",
+         "a " + std::string(40, 'x') + " y\nb " + std::string(30, ' ') + "z\nc\n",
+         8,
          {"a", "b", "c"}},
         {"CR and CRLF line ends", "a 1\rb 2\r\nc 3\r\n", 4, {"a", "b", "c"}},
         {"blank lines between", "a 1\n\n\n   \nb 2", 8, {"a", "b"}},
