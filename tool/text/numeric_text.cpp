@@ -5,6 +5,13 @@
 #include <optional>
 #include <string>
 
+std::string_view withoutPlus(std::string_view token)
+{
+    if (token.size() > 1 && token[0] == '+' && token[1] != '-' && token[1] != '+')
+        token.remove_prefix(1);
+    return token;
+}
+
 namespace {
 
 // The token with a dot in place of its decimal comma: one comma and no dot
@@ -20,14 +27,14 @@ std::optional<std::string> withDecimalPoint(std::string_view token)
     return dotted;
 }
 
-bool parseWholeDouble(std::string_view token, double &value)
+bool parseDottedDouble(std::string_view token, double &value)
 {
     const std::string_view t = withoutPlus(token);
     const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), value, std::chars_format::general);
     return ec == std::errc() && ptr == t.data() + t.size();
 }
 
-bool parseWholeFloat(std::string_view token, float &value)
+bool parseDottedFloat(std::string_view token, float &value)
 {
     const std::string_view t = withoutPlus(token);
     const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), value, std::chars_format::general);
@@ -47,19 +54,19 @@ bool parseWholeFloat(std::string_view token, float &value)
 
 }  // namespace
 
-std::string_view withoutPlus(std::string_view token)
-{
-    if (token.size() > 1 && token[0] == '+' && token[1] != '-' && token[1] != '+')
-        token.remove_prefix(1);
-    return token;
-}
-
 bool parseDouble(std::string_view token, double &value)
 {
-    if (parseWholeDouble(token, value))
+    if (parseDottedDouble(token, value))
         return true;
     const std::optional<std::string> dotted = withDecimalPoint(token);
-    return dotted && parseWholeDouble(*dotted, value);
+    return dotted && parseDottedDouble(*dotted, value);
+}
+
+bool parseInteger(std::string_view token, int64_t &value)
+{
+    const std::string_view t = withoutPlus(token);
+    const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
+    return ec == std::errc() && ptr == t.data() + t.size();
 }
 
 bool parseDecimalLanesWithComma(uint64_t w, size_t len, bool negative, float &value)
@@ -71,17 +78,10 @@ bool parseDecimalLanesWithComma(uint64_t w, size_t len, bool negative, float &va
     return parseDecimalLanes(dotted, len, negative, value);
 }
 
-bool parseInteger(std::string_view token, int64_t &value)
-{
-    const std::string_view t = withoutPlus(token);
-    const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
-    return ec == std::errc() && ptr == t.data() + t.size();
-}
-
 bool parseOtherFloat(std::string_view token, float &value)
 {
-    if (parseWholeFloat(token, value))
+    if (parseDottedFloat(token, value))
         return true;
     const std::optional<std::string> dotted = withDecimalPoint(token);
-    return dotted && parseWholeFloat(*dotted, value);
+    return dotted && parseDottedFloat(*dotted, value);
 }
