@@ -233,7 +233,9 @@ LIDAR_STATIC_ASSERT(offsetof(LAS12fm3, Red) == 28, "format 3 colour at 28");
  * file). The initialisers and the sorts do nothing when given NULL.
  */
 
-/* LAS file validation: statuses are 0 (or a LAS type code) and -1. */
+/* LAS file validation: statuses are 0 (or a LAS type code) and -1. check_las
+ * says "File <name> does NOT exist" for a missing file and "File <name>
+ * cannot be opened: <the system's reason>" for one it may not open. */
 LIDAR_API int16_t file_access(const char *filename);
 LIDAR_API int16_t check_file_extension(const char *filename, const char *extension);
 LIDAR_API void    error_msg(int i, const char *text);

@@ -12,7 +12,7 @@ namespace {
 
 [[noreturn]] void refuse_numeric(const char *str)
 {
-    std::printf("\nInvalid argument value (%s)\n", str);
+    lidar::print_invalid_argument(str);
     lidar::process_exit(-1);
 }
 
@@ -24,8 +24,8 @@ void credits(void)
 {
     std::printf("\nQuillon LiDAR Utilities");
     std::printf("\n\nDeveloped and maintained by the Morvane maintainers");
-    std::printf("\nQuillon LiDAR Utilities project");
-    std::printf("\n41 Fenwick Lane, Harrowgate Business Park, Leamington, LM4 7QT");
+    std::printf("\nThe Morvane project, Quillon LiDAR Utilities");
+    std::printf("\nManual: man Morvane");
     std::printf("\n\n** No warranty regarding script behavior is given or implied **");
     std::puts("\n** Acknowledging the author's efforts ensures script updates and availability **");
 }

@@ -6,6 +6,7 @@
 #include "lidar/internal/record_size.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -52,18 +53,32 @@ const char *or_empty(const char *text)
     return text != nullptr ? text : "";
 }
 
+// file_access, handing back why the open failed (its errno) to a caller
+// that says so.
+int16_t access_for_reading(const char *filename, int &error)
+{
+    lidar::FilePtr file = lidar::open_file(filename, "r");
+    if (file)
+        return 0;
+    error = errno;
+    std::printf("Unable to open file %s in file_access()\n", filename);
+    return -1;
+}
+
+// A file that is not there, or under a path that is no folder.
+bool missing(int error)
+{
+    return error == ENOENT || error == ENOTDIR;
+}
+
 }  // namespace
 
 extern "C" {
 
 int16_t file_access(const char *filename)
 {
-    filename = or_empty(filename);
-    lidar::FilePtr file = lidar::open_file(filename, "r");
-    if (file)
-        return 0;
-    std::printf("Unable to open file %s in file_access()\n", filename);
-    return -1;
+    int error = 0;
+    return access_for_reading(or_empty(filename), error);
 }
 
 int16_t check_file_extension(const char *filename, const char *extension)
@@ -93,8 +108,13 @@ void error_msg(int i, const char *text)
 int16_t check_las(const char *filename)
 {
     filename = or_empty(filename);
-    if (file_access(filename) < 0) {
-        error_msg(1, filename);
+    // "does NOT exist" only for a missing file; any other failure to open
+    // (no permission, a FIFO) says the system's reason.
+    if (int error = 0; access_for_reading(filename, error) < 0) {
+        if (missing(error))
+            error_msg(1, filename);
+        else
+            std::printf("\nFile %s cannot be opened: %s\n", filename, std::strerror(error));
         return -1;
     }
     if (check_file_extension(filename, "las") < 0)

@@ -158,7 +158,9 @@ TEST(BatchRecipe, ManPageGivesReadmesLines)
 {
     const auto words = [](const std::string &text) { return std::regex_replace(text, std::regex("\\s+"), " "); };
     const std::string man = words(replaceAll(readFile(std::string(MORVANE_SOURCE_DIR) + "/man/Morvane.1"), "\\-", "-"));
-    for (const char *containing : {"xargs -0 -P", "| parallel "}) {
+    for (const char *containing :
+         {"xargs -0 -P", "| parallel ", "gdalbuildvrt -vrtnodata -9999 dem.vrt", "-ot Float32 dem.vrt dem.flt",
+          "gdalinfo -stats dem.flt", "pdal translate tile.laz"}) {
         const std::string line = readmeLine(containing);
         ASSERT_NE(line, "") << containing;
         EXPECT_NE(man.find(words(line)), std::string::npos) << "man/Morvane.1 lacks " << line;

@@ -138,10 +138,16 @@ std::string baseLas(const LasSpec &layout = LasSpec{})
     return buildLas(layout, basePoints());
 }
 
+// Permission denial does not apply to root: such a case runs Morvane as an
+// ordinary user, and is skipped where the tests do not run as root.
+enum class RunAs { Us, Unprivileged };
+
 struct Case {
     using Setup = std::function<void(const TempDir &, std::vector<std::string> &)>;
-    Case(std::string n, Setup s, std::string m, bool untouched = false, void (*limits)() = capChildMemory)
-        : name(std::move(n)), setup(std::move(s)), message(std::move(m)), outputUntouched(untouched), beforeExec(limits)
+    Case(std::string n, Setup s, std::string m, bool untouched = false, void (*limits)() = capChildMemory,
+         RunAs as = RunAs::Us)
+        : name(std::move(n)), setup(std::move(s)), message(std::move(m)), outputUntouched(untouched),
+          beforeExec(limits), runAs(as)
     {
     }
 
@@ -153,6 +159,7 @@ struct Case {
     // there is left as it was; false: the output path holds nothing after.
     bool outputUntouched = false;
     void (*beforeExec)();  // the child's limits
+    RunAs runAs;
 };
 
 void PrintTo(const Case &c, std::ostream *os)
@@ -420,9 +427,35 @@ const std::vector<Case> &failureCases()
                      "Cannot read raster header dir.asc: Is a directory", true});
         c.push_back({"AsciiFirstValueNotANumber",
                      [](const TempDir &d, std::vector<std::string> &) {
-                         writeFile(d / "grid.asc", gridHeader(2, 2, "100", "200", "10", "-9999") + "1,5 2 3 4\n");
+                         writeFile(d / "grid.asc", gridHeader(2, 2, "100", "200", "10", "-9999") + "1;5 2 3 4\n");
                      },
-                     "Raster file grid.asc: value 1 of row 1 is not a number: '1,5'", true});
+                     "Raster file grid.asc: value 1 of row 1 is not a number: '1;5'", true});
+        c.push_back({"AsciiValueWithTwoDecimalCommas",
+                     [](const TempDir &d, std::vector<std::string> &) {
+                         writeFile(d / "grid.asc", gridHeader(2, 2, "100", "200", "10", "-9999") + "1 2 3,5,1 4\n");
+                     },
+                     "Raster file grid.asc: value 1 of row 2 is not a number: '3,5,1'", true});
+        // Files that are there but may not be read: the system's reason, not
+        // "does NOT exist".
+        const auto unreadable = [](const char *name, bool floatGrid) {
+            return [name, floatGrid](const TempDir &d, std::vector<std::string> &a) {
+                if (floatGrid)
+                    a[0] = baseGrid().write(d, GridForm::FloatClassic);
+                std::filesystem::permissions(d / name, std::filesystem::perms::none);
+            };
+        };
+        c.push_back({"InputUnreadable", unreadable("in.las", false),
+                     "Unable to open file in.las in file_access()\n\nFile in.las cannot be opened: Permission denied\n",
+                     true, capChildMemory, RunAs::Unprivileged});
+        c.push_back({"AsciiGridUnreadable", unreadable("grid.asc", false),
+                     "\nFailed to open file grid.asc for reading: Permission denied\n", true, capChildMemory,
+                     RunAs::Unprivileged});
+        c.push_back({"FloatGridHeaderUnreadable", unreadable("dem.hdr", true),
+                     "\nFailed to open file dem.hdr for reading: Permission denied\n", true, capChildMemory,
+                     RunAs::Unprivileged});
+        c.push_back({"FloatGridUnreadable", unreadable("dem.flt", true),
+                     "\nFailed to open file dem.flt for reading: Permission denied\n", true, capChildMemory,
+                     RunAs::Unprivileged});
         c.push_back({"FloatGridShorterThanHeaderSays",
                      [](const TempDir &d, std::vector<std::string> &a) {
                          writeFile(d / "dem.hdr", gridHeader(1000, 2000000, "100", "200", "1", "-9999"));
@@ -466,7 +499,16 @@ TEST_P(FailingRun, Status255MessageInputsIntactNoOutputLeft)
         writeFile(outPath, "output of an earlier run");
     const auto before = snapshot(dir.path());
 
-    const RunResult r = runMorvaneGuarded(args, dir.path(), 0, tc.beforeExec);
+    uid_t user = 0;
+    if (tc.runAs == RunAs::Unprivileged) {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root, to run Morvane as an unprivileged user";
+        std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+        user = kNobody;
+    }
+    const RunResult r = runMorvaneGuarded(args, dir.path(), user, tc.beforeExec);
+    if (user != 0 && (r.status == 126 || r.status == 127))
+        GTEST_SKIP() << "cannot run Morvane as an unprivileged user here";
 
     ASSERT_NE(r.status, kTimedOut) << "hung";
     EXPECT_EQ(r.status, 255) << r.out;
@@ -504,8 +546,8 @@ TEST(FaultInjection, FullDeviceAndDirectoryOutputsSurvive)
     EXPECT_TRUE(std::filesystem::is_empty(dir / "dir.las"));
 }
 
-// Permission denial does not apply to root: the run drops to an ordinary
-// user for this case, or is skipped where it cannot.
+// As for the unreadable inputs above, the run drops to an ordinary user for
+// this case, or is skipped where it cannot.
 TEST(FaultInjection, OutputDirectoryWithoutWritePermission)
 {
     TempDir dir;

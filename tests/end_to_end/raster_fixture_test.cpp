@@ -186,7 +186,16 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"gridfloat_lsbfirst.flt", false, true, kProjectedFlt},
         Accepted{"gridfloat_msbfirst.flt", false, true, kProjectedFlt},
         Accepted{"asc_center_crlf.asc", false, true, kProjectedAsc},
-        Accepted{"asc_reordered_dxdy.asc", false, true, kProjectedAsc}),
+        Accepted{"asc_reordered_dxdy.asc", false, true, kProjectedAsc},
+        // The dotted twins above, written with decimal commas: the same
+        // description, the same cells.
+        Accepted{"asc_decimal_comma.asc", false, true,
+                 "\rASCII Raster file asc_decimal_comma.asc\n" + kHead + kProjectedAsc},
+        Accepted{"gridfloat_decimal_comma.flt", false, true,
+                 "\rFloating point raster file gridfloat_decimal_comma.flt\n" + kHead + kProjectedFlt},
+        // gdal_ehdr.hdr with an archive's metadata lines after it.
+        Accepted{"ehdr_metadata.flt", false, true,
+                 "\rFloating point raster file ehdr_metadata.flt\n" + kHead + kProjectedFlt}),
     [](const testing::TestParamInfo<Accepted> &i) {
         std::string n = i.param.file;
         for (char &c : n)

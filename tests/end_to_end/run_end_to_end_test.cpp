@@ -218,6 +218,10 @@ TEST(EndToEnd, CommandLineRefusals)
          banner + "\nHigh Limit ( -1.250 ) should be greater than the Low Limit ( 3.000 )\n" + usageText()},
         {{"dem.asc", "in.las", "out.las", "+5", "6"}, banner + "\nInvalid argument value (+5)\n"},
         {{"dem.asc", "in.las", "out.las", "1", "1e3"}, banner + "\nInvalid argument value (1e3)\n"},
+        // An unset shell variable: refused, never read as 0, before any file is looked at.
+        {{"dem.asc", "in.las", "out.las", "", "2"}, banner + "\nInvalid argument value ()\n"},
+        {{"dem.asc", "in.las", "out.las", "-1", ""}, banner + "\nInvalid argument value ()\n"},
+        {{"none.asc", "gone.las", "out.las", "", ""}, banner + "\nInvalid argument value ()\n"},
         {{"dem", "in.las", "out.las", "1", "2"}, banner + "\nFile name (dem) is too short\n"},
         {{"dem_asc", "in.las", "out.las", "1", "2"},
          banner + "\nExtension of file dem_asc should be preceeded by a dot (.)\n"},
@@ -228,8 +232,10 @@ TEST(EndToEnd, CommandLineRefusals)
          banner + "Unable to open file gone.las in file_access()\n\nFile gone.las does NOT exist\n"},
         {{"dem.ASC", "in.las", "out.las", "1", "2"},
          banner + "\nFile extension of dem.ASC should be either \"asc\" or  \"flt\"\n"},
-        {{"none.flt", "in.las", "out.las", "1", "2"}, banner + "Failed to open file none.hdr for reading\n"},
-        {{"none.asc", "in.las", "out.las", "1", "2"}, banner + "Failed to open file none.asc for reading\n"},
+        {{"none.flt", "in.las", "out.las", "1", "2"},
+         banner + "Failed to open file none.hdr for reading: No such file or directory\n"},
+        {{"none.asc", "in.las", "out.las", "1", "2"},
+         banner + "Failed to open file none.asc for reading: No such file or directory\n"},
     };
     for (const auto &c : cases) {
         std::string label;

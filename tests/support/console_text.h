@@ -46,8 +46,8 @@ inline std::string bannerText()
 {
     return "\nQuillon LiDAR Utilities"
            "\n\nDeveloped and maintained by the Morvane maintainers"
-           "\nQuillon LiDAR Utilities project"
-           "\n41 Fenwick Lane, Harrowgate Business Park, Leamington, LM4 7QT"
+           "\nThe Morvane project, Quillon LiDAR Utilities"
+           "\nManual: man Morvane"
            "\n\n** No warranty regarding script behavior is given or implied **"
            "\n** Acknowledging the author's efforts ensures script updates and availability **\n";
 }

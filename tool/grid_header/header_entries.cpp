@@ -12,6 +12,20 @@ void refuseHeader(std::string reason)
     throw HeaderError{std::move(reason)};
 }
 
+namespace {
+
+// A word where a .hdr has a keyword: metadata that does not bear on the grid
+// (DatabaseName, Version, MinValue, Projection, ...), which GDAL skips with
+// the rest of its line. Anything else there (a number, binary bytes) is no
+// metadata but a malformed or foreign file.
+bool metadataKeyword(std::string_view token)
+{
+    const char c = token.front();
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+}  // namespace
+
 HeaderEntries::HeaderEntries(TextReader &reader, bool asciiGrid)
 {
     collect(reader, asciiGrid);
@@ -30,6 +44,11 @@ void HeaderEntries::collect(TextReader &reader, bool ascii)
             if (ascii && (parseFloatToken(keyToken, probe) || complete())) {
                 reader.unget();  // the first cell value, or one that is no number: the header is over
                 break;
+            }
+            // In an ASCII grid an unknown word may be data, so it is refused there.
+            if (!ascii && metadataKeyword(keyToken)) {
+                reader.skipLine();
+                continue;
             }
             if (last.empty())
                 refuseHeader("unknown keyword " + quotedToken(keyToken));

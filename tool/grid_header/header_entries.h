@@ -23,7 +23,9 @@ struct HeaderError {
 class HeaderEntries {
 public:
     // Reads pairs up to the end of the text or, in an ASCII grid, up to the
-    // first cell value, which the reader hands out next.
+    // first cell value, which the reader hands out next. In a .hdr, a word
+    // that is no keyword of ours is metadata: it is skipped with the rest of
+    // its line.
     HeaderEntries(TextReader &reader, bool asciiGrid);
 
     bool has(HeaderKey k) const { return seen_[k].has_value(); }

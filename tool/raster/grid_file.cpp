@@ -4,7 +4,9 @@
 #include "run_failure.h"
 #include "text/text_reader.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 std::optional<GridFile> classifyGridFile(const char *name)
 {
@@ -19,7 +21,7 @@ lidar::FilePtr openGridFileOrFail(const std::string &name, const char *mode)
 {
     lidar::FilePtr file = lidar::open_file(name.c_str(), mode);
     if (!file)
-        failRun("Failed to open file %s for reading\n", name.c_str());
+        failRun("Failed to open file %s for reading: %s\n", name.c_str(), std::strerror(errno));
     return file;
 }
 

@@ -20,7 +20,8 @@ struct GridFile {
 // By the name's extension (case-sensitive); nullopt for neither .asc nor .flt.
 std::optional<GridFile> classifyGridFile(const char *name);
 
-// The file opened for reading; when it cannot be, prints so and fails the run.
+// The file opened for reading; when it cannot be, prints so with the
+// system's reason and fails the run.
 lidar::FilePtr openGridFileOrFail(const std::string &name, const char *mode);
 
 // The header parsed; a refusal is printed, naming the header file, and the

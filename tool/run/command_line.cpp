@@ -2,6 +2,8 @@
 
 #include "LiDAR.h"
 #include "lidar/internal/name_form.h"
+#include "lidar/internal/numeric_argument.h"
+#include "run_failure.h"
 
 #include <cstdio>
 
@@ -21,4 +23,13 @@ int16_t checkNameForm(const char *filename)
 int16_t checkExtension(const char *filename, const char *extension)
 {
     return check_file_extension(filename, extension);
+}
+
+void checkLimit(const char *text)
+{
+    if (*text == '\0') {
+        lidar::print_invalid_argument(text);
+        failRun();
+    }
+    check_numeric_argument(text);
 }

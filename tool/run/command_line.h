@@ -10,5 +10,9 @@ void usage();
 int16_t checkNameForm(const char *filename);
 // The form, and the extension itself (three letters, case-sensitive).
 int16_t checkExtension(const char *filename, const char *extension);
+// A limit of the window: a plain decimal number (check_numeric_argument),
+// and not empty, as an unset shell variable gives it, which would read as
+// 0. Prints "Invalid argument value (...)" and fails the run otherwise.
+void checkLimit(const char *text);
 
 #endif

@@ -42,8 +42,8 @@ Limits checkArguments(char **argv)
     // end in .las could never have its header refreshed.
     if (checkExtension(argv[3], "las") < 0)
         failRun();
-    check_numeric_argument(argv[4]);
-    check_numeric_argument(argv[5]);
+    checkLimit(argv[4]);
+    checkLimit(argv[5]);
     const Limits limits{std::atof(argv[4]), std::atof(argv[5])};
     if (limits.low >= limits.high) {
         std::printf("\nHigh Limit ( %.3f ) should be greater than the Low Limit ( %.3f )\n", limits.high, limits.low);

@@ -1,5 +1,8 @@
 // Numbers in header and grid text, parsed in place without scanf: the usual
 // short decimals eight bytes at a time, any other form with std::from_chars.
+// A decimal comma, as grids written under many locales have it, is read as
+// the decimal point: tokens are separated by white space, so a comma inside
+// one cannot separate two numbers.
 #ifndef MORVANE_NUMERIC_TEXT_H
 #define MORVANE_NUMERIC_TEXT_H
 
@@ -23,23 +26,19 @@ inline uint64_t loadShort(const char *p, size_t len)
 // token without it, unless a second sign follows.
 std::string_view withoutPlus(std::string_view token);
 
-// Whole tokens only; false when any character is left over.
+// Whole tokens only; false when any character is left over. A real number
+// may have a decimal comma.
 bool parseDouble(std::string_view token, double &value);
 bool parseInteger(std::string_view token, int64_t &value);
 
-// The grids' usual values: an optional '-', then up to eight characters of
-// digits with at most one '.' between two of them, seven digits in all.
-// Digits and power of ten are then both exact floats and one division
-// rounds correctly, as strtof does. False for every other token.
-inline bool parseShortDecimal(std::string_view token, float &value)
+// The digits of a short decimal as byte lanes (w, the first character in
+// the lowest lane, zero lanes above len), with at most one '.' between two
+// of them, seven digits in all. Digits and power of ten are then both
+// exact floats and one division rounds correctly, as strtof does. False
+// for any other text.
+inline bool parseDecimalLanes(uint64_t w, size_t len, bool negative, float &value)
 {
     static constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f};
-    const bool negative = !token.empty() && token.front() == '-';
-    const size_t len = token.size() - (negative ? 1 : 0);
-    if (len == 0 || len > 8)
-        return false;
-    // The characters as byte lanes, the first (most significant) lowest.
-    uint64_t w = loadShort(token.data() + (negative ? 1 : 0), len);
     size_t count = len, places = 0;
     if (const uint64_t dots = w ^ (kOnes * '.'); hasZeroByte(dots)) {
         const size_t at = firstZeroByte(dots);
@@ -68,12 +67,32 @@ inline bool parseShortDecimal(std::string_view token, float &value)
     return true;
 }
 
-// Any other form of number "%f" reads.
+// The same lanes with a decimal comma where the point would stand, read as
+// the point. Out of line: only a token the dotted form refused comes here,
+// so a grid written with points pays nothing for it.
+bool parseDecimalLanesWithComma(uint64_t w, size_t len, bool negative, float &value);
+
+// The grids' usual values: an optional '-', then up to eight characters of
+// digits with at most one '.' or ',' between two of them, seven digits in
+// all, read as strtof reads them with a point. False for every other token.
+inline bool parseShortDecimal(std::string_view token, float &value)
+{
+    const bool negative = !token.empty() && token.front() == '-';
+    const size_t len = token.size() - (negative ? 1 : 0);
+    if (len == 0 || len > 8)
+        return false;
+    // The characters as byte lanes, the first (most significant) lowest.
+    const uint64_t w = loadShort(token.data() + (negative ? 1 : 0), len);
+    return parseDecimalLanes(w, len, negative, value) || parseDecimalLanesWithComma(w, len, negative, value);
+}
+
+// Any other form of number "%f" reads, or would read with a dot in place
+// of a decimal comma.
 bool parseOtherFloat(std::string_view token, float &value);
 
 // Parses a whole token as a single-precision value the way "%f" reads it
-// (correctly rounded; sign, exponent, inf and nan accepted); false when the
-// whole token is not a number.
+// (correctly rounded; sign, exponent, inf and nan accepted; a decimal comma
+// read as the point); false when the whole token is not a number.
 inline bool parseFloatToken(std::string_view token, float &value)
 {
     return parseShortDecimal(token, value) || parseOtherFloat(token, value);

@@ -61,3 +61,17 @@ std::string_view TextReader::nextAtWindowEnd()
     pos_ = stop;
     return last_;
 }
+
+void TextReader::skipLine()
+{
+    pending_ = false;
+    last_ = {};  // a refill below would move what it shows
+    const char *const data = buffer_.data();
+    for (;;) {
+        while (pos_ < end_ && data[pos_] != '\n' && data[pos_] != '\r')
+            ++pos_;
+        if (pos_ < end_ || eof_)
+            return;
+        refill();  // nothing is kept: the whole window was this line
+    }
+}

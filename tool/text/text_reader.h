@@ -63,6 +63,10 @@ public:
     }
     // The token returned by the last next() is handed out again.
     void unget() { pending_ = true; }
+    // Drops the rest of the line that the token returned by the last next()
+    // stands on: the next token is the first of a later line. A line ends
+    // at '\n' or '\r'.
+    void skipLine();
     // Where the token returned by the last next() begins, in bytes from
     // where the reader started in the file.
     // At the end of the text, where the text ends.

@@ -12,6 +12,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -123,7 +124,25 @@ INSTANTIATE_TEST_SUITE_P(
                  "ncols\t4\r\nnrows\t3\r\nxllcorner\t-120.5\r\nyllcorner\t-33.25\r\ncellsize\t0.5\r\n1\r\n", 4, 3,
                  -120.5, -33.25, 0.5, false, 0, false},
         Accepted{"PlusSigns", kHdr, "ncols +4\nnrows +3\nxllcorner +1\nyllcorner +2\ncellsize +0.5\nnodata_value +7\n",
-                 4, 3, 1, 2, 0.5, true, 7, false}),
+                 4, 3, 1, 2, 0.5, true, 7, false},
+        // As GDAL's comma test grid writes them.
+        Accepted{"DecimalCommaAsc", kAsc,
+                 "ncols 4\nnrows 3\nxllcorner 0,500000E+06\nyllcorner 4100000,25\ncellsize ,25E+01\n"
+                 "NODATA_value -9999,5\n1,5 2\n",
+                 4, 3, 500000, 4100000.25, 2.5, true, -9999.5, false},
+        Accepted{"DecimalCommaHdr", kHdr,
+                 "NROWS 3\nNCOLS 4\nULXMAP 500001,25\nULYMAP 4100006,25\nXDIM 2,5\nYDIM 2,5\nNODATA -9999,0\n", 4, 3,
+                 500000, 4100000, 2.5, true, -9999, false},
+        // Lines of archive metadata around GDAL's header, skipped whole as
+        // GDAL skips them: a line without a value, values of several words.
+        Accepted{"MetadataLinesHdr", kHdr,
+                 "DatabaseName Regional elevation archive\nVersion 2.1\n" + kBil +
+                     "NODATA -9999\nMinX 500000\nMinValue 101.25\nMAX_VALUE 114.5\nProjection UTM\nParameters\n"
+                     "UNITS METERS\n",
+                 4, 3, 500000, 4100000, 2.5, true, -9999, false},
+        // The rest of a metadata line is never read as keywords.
+        Accepted{"MetadataLineHoldingKeywords", kHdr, "Comment ncols 9 nrows 9 cellsize 7\n" + kSix, 4, 3, 500000,
+                 4100000, 2.5, false, 0, false}),
     [](const testing::TestParamInfo<Accepted> &i) { return std::string(i.param.name); });
 
 TEST(AsciiGridHeader, EndsAtTheFirstCellValue)
@@ -155,9 +174,14 @@ TEST(ClassicHeader, ReadsTheGeoreferenceAsWritten)
         const int nCols = std::atoi(v[0]), nRows = std::atoi(v[1]), nodata = std::atoi(v[5]);
         const double minx = std::strtod(v[2], nullptr), miny = std::strtod(v[3], nullptr);
         const double cellsize = std::strtod(v[4], nullptr);
-        for (bool ascii : {kAsc, kHdr}) {
-            const Parsed p = parse(text + (ascii ? "5\n" : ""), ascii);
-            ASSERT_EQ(p.error, "") << text;
+        // Written with decimal commas, each value reads as its dotted twin.
+        std::string comma = text;
+        for (char &c : comma)
+            c = c == '.' ? ',' : c;
+        for (const auto &[ascii, header] :
+             {std::pair{kAsc, text}, std::pair{kHdr, text}, std::pair{kAsc, comma}, std::pair{kHdr, comma}}) {
+            const Parsed p = parse(header + (ascii ? "5\n" : ""), ascii);
+            ASSERT_EQ(p.error, "") << header;
             EXPECT_EQ(p.header.grid.cols, nCols) << text;
             EXPECT_EQ(p.header.grid.rows, nRows) << text;
             EXPECT_EQ(p.header.grid.minx, minx) << text;
@@ -203,7 +227,24 @@ INSTANTIATE_TEST_SUITE_P(
                 kAsc,
                 "ncols 4\nnrows 3\ncolour red\nxllcorner 1\nyllcorner 1\ncellsize 1\n1\n",
                 {"unknown keyword 'colour'"}},
-        Refused{"UnknownKeywordHdr", kHdr, kSix + "UNITS METERS\n", {"unknown keyword 'UNITS'"}},
+        // In an ASCII grid an unknown word may be a cell value: never skipped.
+        Refused{"MetadataKeywordAsc",
+                kAsc,
+                "ncols 4\nnrows 3\nDatabaseName archive\nxllcorner 1\nyllcorner 1\ncellsize 1\n1\n",
+                {"unknown keyword 'DatabaseName'"}},
+        // Where a .hdr keyword stands, only a word is metadata.
+        Refused{"NumbersForAKeywordHdr", kHdr, kSix + "12 34\n", {"unknown keyword '12'"}},
+        Refused{"BadValueAmongMetadata",
+                kHdr,
+                "Version 2\n" + kSix + "MinValue 1\nNODATA_value low\nProjection UTM\n",
+                {"'NODATA_value'", "'low'"}},
+        Refused{"RepeatedAmongMetadata", kHdr, kSix + "Projection UTM\ncellsize 3\n", {"'cellsize' is given twice"}},
+        Refused{"DecimalCommaInACount", kHdr, "ncols 4,0\nnrows 3\n" + kPlace + "cellsize 1\n", {"'ncols'", "'4,0'"}},
+        Refused{"TwoCommasInACorner",
+                kHdr,
+                "ncols 4\nnrows 3\nxllcorner 500,000,5\nyllcorner 0\ncellsize 1\n",
+                {"'xllcorner'", "'500,000,5'"}},
+        Refused{"CommaAndDotInACellSize", kHdr, kCount + kPlace + "cellsize 1,000.5\n", {"'cellsize'", "'1,000.5'"}},
         Refused{"MisspeltCentreKeyword",
                 kAsc,
                 "ncols 4\nnrows 3\nxllcentre 1\nyllcenter 1\ncellsize 1\n1\n",

@@ -5,11 +5,14 @@
 #include "stdout_capture.h"
 #include "test_files.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include <string>
 #include <vector>
@@ -100,6 +103,8 @@ TEST(CheckLas, NameAndExistenceChecksComeFirst)
     } cases[] = {
         {dir / "missing.las", "Unable to open file %s in file_access()\n\nFile %s does NOT exist\n"},
         {dir / "missing_txt", "Unable to open file %s in file_access()\n\nFile %s does NOT exist\n"},
+        // Under a path that is no folder: missing too.
+        {dir / "points_las/x.las", "Unable to open file %s in file_access()\n\nFile %s does NOT exist\n"},
         {dir / "points.LAS", "\nFile extension of %s is not .las\n"},
         {dir / "points_las", "\nExtension of file %s should be preceeded by a dot (.)\n"},
         {dir / "folder.las", "\n%s is not a valid .las file\n\n"},
@@ -120,6 +125,53 @@ TEST(CheckLas, NameAndExistenceChecksComeFirst)
     ASSERT_EQ(::chdir(cwd), 0);
     EXPECT_EQ(code, -1);
     EXPECT_EQ(out, "\nFile name (x.la) is too short\n");
+}
+
+// Permission does not bind root: check_las runs in a child that has become
+// an ordinary user, and the test is skipped where the tests do not run as
+// root. A file that is there but may not be opened says why.
+TEST(CheckLas, SaysWhyAFileCannotBeOpened)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to check as an unprivileged user";
+    constexpr uid_t kNobody = 65534;
+    TempDir dir;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    writeFile(dir / "locked.las", lasHeaderBytes(1, 2, 0, 20));
+    std::filesystem::permissions(dir / "locked.las", std::filesystem::perms::none);
+    std::filesystem::create_directory(dir / "private");
+    writeFile(dir / "private/points.las", lasHeaderBytes(1, 2, 0, 20));
+    std::filesystem::permissions(dir / "private", std::filesystem::perms(0700));
+    const struct {
+        std::string name;
+        std::string message;
+    } cases[] = {
+        {dir / "locked.las",
+         "Unable to open file %s in file_access()\n\nFile %s cannot be opened: Permission denied\n"},
+        {dir / "private/points.las",
+         "Unable to open file %s in file_access()\n\nFile %s cannot be opened: Permission denied\n"},
+        {dir / "missing.las", "Unable to open file %s in file_access()\n\nFile %s does NOT exist\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        int status = 0;
+        const std::string out = capture_stdout([&] {
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+                    ::_exit(126);
+                const int16_t code = check_las(c.name.c_str());
+                std::fflush(stdout);
+                ::_exit(code & 0xff);
+            }
+            ::waitpid(pid, &status, 0);
+        });
+        ASSERT_TRUE(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 126)
+            GTEST_SKIP() << "cannot become an unprivileged user here";
+        EXPECT_EQ(WEXITSTATUS(status), 255);
+        EXPECT_EQ(out, withName(c.message, c.name));
+    }
 }
 
 TEST(CheckFileExtension, FormAndCaseSensitiveComparison)

@@ -1,5 +1,6 @@
 // The grid values' fast decimal path against strtof, bit for bit: every
-// token of up to six digits with the dot in every place and either sign,
+// token of up to six digits with the dot (or a decimal comma, read as the
+// dot) in every place and either sign,
 // and a large sample of seven-digit ones; the forms it hands to the general
 // parser read the same.
 #include "text/numeric_text.h"
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -23,19 +25,24 @@ std::string spelled(bool negative, const std::string &digits, size_t dot)
     return t;
 }
 
-// Every placement of the dot and sign for one run of digits; false at the
-// first difference, which `fault` then names.
+// Every placement of the dot and sign for one run of digits, and the same
+// with a decimal comma, which must read as the dot does; false at the first
+// difference, which `fault` then names.
 bool agreesWithStrtof(const std::string &digits, std::string &fault)
 {
     for (const bool negative : {false, true}) {
         for (size_t dot = 0; dot < digits.size(); ++dot) {
             const std::string token = spelled(negative, digits, dot);
-            float fast = 0.0f;
-            const bool parsed = parseFloatToken(token, fast);
             const float expected = std::strtof(token.c_str(), nullptr);
-            if (!parsed || std::bit_cast<uint32_t>(fast) != std::bit_cast<uint32_t>(expected)) {
-                fault = token;
-                return false;
+            std::string comma = token;
+            if (dot != 0)
+                comma[comma.find('.')] = ',';
+            for (const std::string &t : {token, comma}) {
+                float fast = 0.0f;
+                if (!parseFloatToken(t, fast) || std::bit_cast<uint32_t>(fast) != std::bit_cast<uint32_t>(expected)) {
+                    fault = t;
+                    return false;
+                }
             }
         }
     }
@@ -69,23 +76,71 @@ TEST(NumericText, ShortDecimalsAreStrtofsBitForBit)
 
 TEST(NumericText, OtherFormsAndRefusals)
 {
+    // A decimal comma reads as strtof reads the token with a dot; `dotted`
+    // is that token (nullptr: the token itself).
     const struct {
         const char *token;
         bool number;
+        const char *dotted = nullptr;
     } cases[] = {
-        {"12345678", true}, {"1234567.8", true}, {"0.00000001", true}, {"+5", true},    {"1e3", true},
-        {"-2.5E-2", true},  {"inf", true},       {"-nan", true},       {"0x1p3", true}, {"3.4e39", true},
-        {"1.", true},       {".5", true},        {"-.5", true},        {"", false},     {"-", false},
-        {"1,5", false},     {"1.2.3", false},    {"--1", false},       {"+-1", false},  {"1e", false},
-        {"12a", false},     {"..5", false},
+        {"12345678", true},
+        {"1234567.8", true},
+        {"0.00000001", true},
+        {"+5", true},
+        {"1e3", true},
+        {"-2.5E-2", true},
+        {"inf", true},
+        {"-nan", true},
+        {"0x1p3", true},
+        {"3.4e39", true},
+        {"1.", true},
+        {".5", true},
+        {"-.5", true},
+        {"1,5", true, "1.5"},
+        {"0,100000E+06", true, "0.100000E+06"},
+        {",500E+02", true, ".500E+02"},
+        {",000E+00", true, ".000E+00"},
+        {"-,5", true, "-.5"},
+        {"+2,5", true, "+2.5"},
+        {"5,", true, "5."},
+        {"4500000,125", true, "4500000.125"},
+        {"0,00000001", true, "0.00000001"},
+        {"3,4e39", true, "3.4e39"},
+        {"", false},
+        {"-", false},
+        {",", false},
+        {"-,", false},
+        {"1,2,3", false},
+        {"1,,5", false},
+        {"1,5.2", false},
+        {"1.5,2", false},
+        {"1,000.5", false},
+        {"1e3,5", false},
+        {"inf,", false},
+        {"1.2.3", false},
+        {"--1", false},
+        {"+-1", false},
+        {"1e", false},
+        {"12a", false},
+        {"..5", false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.token);
         float value = 0.0f;
         EXPECT_EQ(parseFloatToken(c.token, value), c.number);
         if (c.number) {
-            const float expected = std::strtof(c.token, nullptr);
+            const float expected = std::strtof(c.dotted != nullptr ? c.dotted : c.token, nullptr);
             EXPECT_EQ(std::bit_cast<uint32_t>(value), std::bit_cast<uint32_t>(expected));
+        }
+        // Header values (corners, cell sizes) take a decimal comma in
+        // double the same way.
+        if (std::string_view(c.token).find(',') == std::string_view::npos)
+            continue;
+        double real = 0.0;
+        EXPECT_EQ(parseDouble(c.token, real), c.number);
+        if (c.number) {
+            const double expected = std::strtod(c.dotted != nullptr ? c.dotted : c.token, nullptr);
+            EXPECT_EQ(std::bit_cast<uint64_t>(real), std::bit_cast<uint64_t>(expected));
         }
     }
     // A NUL inside a token ends no number early.

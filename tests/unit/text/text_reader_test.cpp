@@ -1,6 +1,7 @@
 // The token reader with a window far smaller than the text: tokens that
 // straddle refills, runs of spaces longer than the window, a token that
-// does not fit, the offset the header parse hands on, and unget.
+// does not fit, the offset the header parse hands on, unget, and the rest
+// of a line skipped.
 #include "lidar/internal/file_handle.h"
 #include "test_files.h"
 #include "text/text_reader.h"
@@ -82,6 +83,41 @@ TEST(TextReader, OffsetsAndUnget)
     EXPECT_EQ(reader.next(), "13");
     EXPECT_EQ(reader.next(), "");
     EXPECT_EQ(reader.lastTokenOffset(), text.size());
+}
+
+// Each line's first token is kept and the rest of its line skipped, across
+// refills of a window smaller than a line.
+TEST(TextReader, SkipLine)
+{
+    const struct {
+        const char *label;
+        std::string text;
+        size_t window;
+        std::vector<std::string> firsts;
+    } cases[] = {
+        {"short lines", "a 1 2\nb 3\nc\nd 4 5 6\n", 64, {"a", "b", "c", "d"}},
+        {"lines longer than the window",
+         "a " + std::string(40, 'x') + " y\nb " + std::string(30, ' ') + "z\nc\n",
+         8,
+         {"a", "b", "c"}},
+        {"CR and CRLF line ends", "a 1\rb 2\r\nc 3\r\n", 4, {"a", "b", "c"}},
+        {"blank lines between", "a 1\n\n\n   \nb 2", 8, {"a", "b"}},
+        {"last line without a line end", "a 1\nb 2 3 4 5 6 7 8 9", 4, {"a", "b"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        writeFile(dir / "t.txt", c.text);
+        lidar::FilePtr f = lidar::open_file((dir / "t.txt").c_str(), "r");
+        TextReader reader(f.get(), c.window);
+        std::vector<std::string> firsts;
+        for (std::string_view t = reader.next(); !t.empty(); t = reader.next()) {
+            firsts.emplace_back(t);
+            reader.skipLine();
+        }
+        EXPECT_EQ(firsts, c.firsts);
+        EXPECT_FALSE(reader.tooLong());
+    }
 }
 
 }  // namespace
