@@ -1,11 +1,15 @@
 #include "raster/cells_needed.h"
 
+#include "block_size.h"
 #include "raster/raster.h"
-#include "record_extent.h"
+#include "read_at.h"
 #include "run_failure.h"
+#include "unaligned.h"
 
 #include <algorithm>
 #include <cmath>
+#include <sys/stat.h>
+#include <unordered_set>
 
 namespace {
 
@@ -23,13 +27,31 @@ bool axisRange(double low, double high, double corner, double cellsize, int32_t 
     return true;
 }
 
-// The cells under records [from, n) of the input open on fd, measured from
-// the file; records that cannot all be read cannot be measured, and the
-// whole grid serves.
-CellWindow measuredWindow(const GridGeometry &g, const LAS12Header &h, int fd, uint64_t from)
+// A box this much larger than the blocks under the points is still held
+// as one window: its cells are found by one subtraction and the vector
+// kernel serves.
+constexpr uint64_t kBoxSlackBytes = uint64_t{8} << 20;
+
+// Whether the cells held serve every point whose cells `needed` are.
+bool holdsAll(const Raster &raster, const CellsNeeded &needed)
 {
-    const lidar::RecordExtent extent = lidar::measure_records(fd, h, from);
-    return extent.complete ? windowForRecords(g, h, extent.stats) : CellWindow::whole(g);
+    const BlockView held = raster.blocks.view();
+    if (!held.held())
+        return raster.window.contains(needed.window);
+    const auto isHeld = [&](int32_t blockRow, int32_t blockCol) {
+        return held.slotOf(blockStart(blockRow), blockStart(blockCol)) != kNoBlock;
+    };
+    if (needed.blocked())
+        return std::all_of(needed.blocks.begin(), needed.blocks.end(),
+                           [&](const BlockId &b) { return isHeld(b.row, b.col); });
+    const CellWindow &w = needed.window;
+    if (w.rows() <= 0 || w.cols() <= 0)
+        return true;
+    for (int32_t r = blockOf(w.rowBegin); r <= blockOf(w.rowEnd - 1); ++r)
+        for (int32_t c = blockOf(w.colBegin); c <= blockOf(w.colEnd - 1); ++c)
+            if (!isHeld(r, c))
+                return false;
+    return true;
 }
 
 }  // namespace
@@ -53,35 +75,124 @@ CellWindow windowForRecords(const GridGeometry &g, const LAS12Header &h, const l
     return windowForBounds(g, std::fmin(x0, x1), std::fmax(x0, x1), std::fmin(y0, y1), std::fmax(y0, y1));
 }
 
-CellWindow cellsForInput(const Raster &raster, const LAS12Header &h, int fd)
+uint64_t recordsInFile(const LAS12Header &h, int fd)
+{
+    const uint64_t counted = h.NumberOfPointReturns;
+    struct stat st {};
+    if (h.PointDataRecordLength == 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return counted;
+    const auto size = static_cast<uint64_t>(st.st_size);
+    if (size <= h.OffsetToData)
+        return 0;
+    return std::min(counted, (size - h.OffsetToData) / h.PointDataRecordLength);
+}
+
+RecordSurvey surveyRecords(const GridGeometry &g, const LAS12Header &h, int fd, uint64_t from, uint64_t to)
+{
+    RecordSurvey survey;
+    const size_t len = h.PointDataRecordLength;
+    if (len < sizeof(LAS12fm0) || from >= to)
+        return survey;
+    std::vector<uint8_t> chunk(std::max<size_t>(1, lidar::kBlockBytes / len) * len);
+    // Block row and column in one key; points come in runs on one block,
+    // so only a change of block is looked up.
+    std::unordered_set<uint64_t> seen;
+    uint64_t last = UINT64_MAX;
+    const double rows = g.rows, cols = g.cols;
+    uint64_t offset = h.OffsetToData + from * len;
+    for (uint64_t left = to - from; left != 0;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, chunk.size() / len)) * len;
+        const size_t whole = lidar::read_at(fd, chunk.data(), want, offset) / len;
+        survey.stats.add(chunk.data(), whole, len);
+        for (size_t k = 0; k < whole; ++k) {
+            const uint8_t *rec = chunk.data() + k * len;
+            // The record loop's quotient, operation for operation.
+            const double col = (static_cast<double>(lidar::load_unaligned<int32_t>(rec)) * h.XScaleFactor + h.XOffset -
+                                g.minx) /
+                               g.cellsize;
+            const double row = (static_cast<double>(lidar::load_unaligned<int32_t>(rec + 4)) * h.YScaleFactor +
+                                h.YOffset - g.miny) /
+                               g.cellsize;
+            if (!(row >= 0.0 && row < rows && col >= 0.0 && col < cols))
+                continue;
+            const uint64_t key = uint64_t{static_cast<uint32_t>(blockOf(static_cast<int32_t>(row)))} << 32 |
+                                 static_cast<uint32_t>(blockOf(static_cast<int32_t>(col)));
+            if (key != last)
+                seen.insert(key);
+            last = key;
+        }
+        if (whole * len != want) {
+            survey.complete = false;
+            break;
+        }
+        offset += want;
+        left -= whole;
+    }
+    survey.blocks.reserve(seen.size());
+    for (const uint64_t key : seen)
+        survey.blocks.push_back({static_cast<int32_t>(key >> 32), static_cast<int32_t>(key & UINT32_MAX)});
+    std::sort(survey.blocks.begin(), survey.blocks.end(), northFirst);
+    return survey;
+}
+
+CellsNeeded cellsForSurvey(const GridGeometry &g, const LAS12Header &h, const RecordSurvey &survey)
+{
+    if (!survey.complete)
+        return {CellWindow::whole(g), {}};
+    const CellWindow box = windowForRecords(g, h, survey.stats);
+    const uint64_t blockBytes = blockCellCount(survey.blocks) * sizeof(float) + blockDirectoryBytes(survey.blocks);
+    if (cellsFitInMemory(box) && box.cellCount() * sizeof(float) <= blockBytes + kBoxSlackBytes)
+        return {box, {}};
+    return {box, survey.blocks};
+}
+
+CellsNeeded cellsForInput(const Raster &raster, const LAS12Header &h, int fd)
 {
     if (h.NumberOfPointReturns == 0 || h.PointDataRecordLength < sizeof(LAS12fm0))
+        return {};
+    // A file that ends early needs the cells of the records it holds only:
+    // the record loop then reports where it ends.
+    const uint64_t held = recordsInFile(h, fd);
+    if (held == 0)
         return {};
     const GridGeometry &g = raster.grid();
     const CellWindow whole = CellWindow::whole(g);
     const CellWindow hinted = windowForBounds(g, h.MinX, h.MaxX, h.MinY, h.MaxY);
-    // Stale or inflated bounds must not set the memory: cells that would
-    // cost more to read than the records are worth measuring the records
-    // for first. An ASCII grid is parsed once, so its window must be the
-    // points' own unless it is the whole grid anyway.
+    // Stale or inflated bounds must not set the memory, nor a box mostly
+    // empty (a strip along a diagonal, a stray point far from its tile):
+    // cells that would cost more than a quarter of the records' bytes are
+    // worth a look at the records first. An ASCII grid is parsed once, so
+    // its window must be the points' own unless it is the whole grid anyway.
     const uint64_t cellBytes = hinted.cellCount() * sizeof(float);
-    const uint64_t recordBytes = uint64_t{h.NumberOfPointReturns} * h.PointDataRecordLength;
-    if (cellsFitInMemory(hinted) && cellBytes <= recordBytes && (!raster.ascii() || hinted == whole))
-        return hinted;
-    return measuredWindow(g, h, fd, 0);
+    const uint64_t recordBytes = held * h.PointDataRecordLength;
+    if (cellsFitInMemory(hinted) && cellBytes <= recordBytes / 4 && (!raster.ascii() || hinted == whole))
+        return {hinted, {}};
+    return cellsForSurvey(g, h, surveyRecords(g, h, fd, 0, held));
+}
+
+void holdCells(Raster &raster, const CellsNeeded &needed, bool progress)
+{
+    if (needed.blocked())
+        loadBlocks(raster, needed.blocks, progress);
+    else
+        loadCells(raster, needed.window, progress);
 }
 
 void holdCellsForRest(Raster &raster, const LAS12Header &h, const char *inName, int fd, uint64_t from)
 {
-    CellWindow needed = measuredWindow(raster.grid(), h, fd, from);
-    // A point outside the cells held must be among those measured:
+    const GridGeometry &g = raster.grid();
+    CellsNeeded needed = cellsForSurvey(g, h, surveyRecords(g, h, fd, from, recordsInFile(h, fd)));
+    // A point outside the cells held must be among those surveyed:
     // otherwise the file changed under the run, and the whole grid serves.
-    if (raster.window.contains(needed))
-        needed = CellWindow::whole(raster.grid());
+    if (holdsAll(raster, needed))
+        needed = {CellWindow::whole(g), {}};
     releaseCells(raster);
-    if (!cellsFitInMemory(needed))
+    const bool fits = needed.blocked()
+                          ? cellsFitInMemory(blockCellCount(needed.blocks), blockDirectoryBytes(needed.blocks))
+                          : cellsFitInMemory(needed.window);
+    if (!fits)
         failRun("\nThe header bounds of %s (X %.3f to %.3f, Y %.3f to %.3f) do not cover its points, and the "
                 "%d x %d raster cells under them are too many to hold in memory\n",
-                inName, h.MinX, h.MaxX, h.MinY, h.MaxY, needed.rows(), needed.cols());
-    loadCells(raster, needed, false);
+                inName, h.MinX, h.MaxX, h.MinY, h.MaxY, needed.window.rows(), needed.window.cols());
+    holdCells(raster, needed, false);
 }
