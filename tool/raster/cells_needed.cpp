@@ -7,6 +7,7 @@
 #include "unaligned.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <sys/stat.h>
 #include <unordered_set>
@@ -31,6 +32,56 @@ bool axisRange(double low, double high, double corner, double cellsize, int32_t 
 // as one window: its cells are found by one subtraction and the vector
 // kernel serves.
 constexpr uint64_t kBoxSlackBytes = uint64_t{8} << 20;
+
+// The blocks under the points seen: one bit a block of the grid, or, for a
+// grid of more blocks than that should cost (over 1 MiB of bits), a set of
+// those seen, looked up only when a point is on another block than the one
+// before.
+class BlocksSeen {
+public:
+    explicit BlocksSeen(const GridGeometry &g)
+        : cols_(static_cast<uint64_t>(blocksAlong(g.cols))),
+          bitmap_(static_cast<uint64_t>(blocksAlong(g.rows)) * cols_ <= kMaxBitmapBlocks)
+    {
+        if (bitmap_)
+            bits_.assign((static_cast<uint64_t>(blocksAlong(g.rows)) * cols_ + 63) / 64, 0);
+    }
+
+    void add(int32_t row, int32_t col)
+    {
+        const uint64_t key = static_cast<uint64_t>(row) * cols_ + static_cast<uint64_t>(col);
+        if (bitmap_) {
+            bits_[key >> 6] |= uint64_t{1} << (key & 63);
+        } else if (key != last_) {
+            hashed_.insert(key);
+            last_ = key;
+        }
+    }
+
+    // In northFirst order.
+    std::vector<BlockId> list() const
+    {
+        std::vector<BlockId> blocks;
+        const auto push = [&](uint64_t key) {
+            blocks.push_back({static_cast<int32_t>(key / cols_), static_cast<int32_t>(key % cols_)});
+        };
+        for (size_t w = 0; w < bits_.size(); ++w)
+            for (uint64_t word = bits_[w]; word != 0; word &= word - 1)
+                push(w * 64 + static_cast<uint64_t>(std::countr_zero(word)));
+        for (const uint64_t key : hashed_)
+            push(key);
+        std::sort(blocks.begin(), blocks.end(), northFirst);
+        return blocks;
+    }
+
+private:
+    static constexpr uint64_t kMaxBitmapBlocks = uint64_t{1} << 23;
+    uint64_t cols_;
+    bool bitmap_;
+    std::vector<uint64_t> bits_;
+    std::unordered_set<uint64_t> hashed_;
+    uint64_t last_ = UINT64_MAX;
+};
 
 // Whether the cells held serve every point whose cells `needed` are.
 bool holdsAll(const Raster &raster, const CellsNeeded &needed)
@@ -94,10 +145,7 @@ RecordSurvey surveyRecords(const GridGeometry &g, const LAS12Header &h, int fd, 
     if (len < sizeof(LAS12fm0) || from >= to)
         return survey;
     std::vector<uint8_t> chunk(std::max<size_t>(1, lidar::kBlockBytes / len) * len);
-    // Block row and column in one key; points come in runs on one block,
-    // so only a change of block is looked up.
-    std::unordered_set<uint64_t> seen;
-    uint64_t last = UINT64_MAX;
+    BlocksSeen seen(g);
     const double rows = g.rows, cols = g.cols;
     uint64_t offset = h.OffsetToData + from * len;
     for (uint64_t left = to - from; left != 0;) {
@@ -115,11 +163,7 @@ RecordSurvey surveyRecords(const GridGeometry &g, const LAS12Header &h, int fd, 
                                g.cellsize;
             if (!(row >= 0.0 && row < rows && col >= 0.0 && col < cols))
                 continue;
-            const uint64_t key = uint64_t{static_cast<uint32_t>(blockOf(static_cast<int32_t>(row)))} << 32 |
-                                 static_cast<uint32_t>(blockOf(static_cast<int32_t>(col)));
-            if (key != last)
-                seen.insert(key);
-            last = key;
+            seen.add(blockOf(static_cast<int32_t>(row)), blockOf(static_cast<int32_t>(col)));
         }
         if (whole * len != want) {
             survey.complete = false;
@@ -128,10 +172,7 @@ RecordSurvey surveyRecords(const GridGeometry &g, const LAS12Header &h, int fd, 
         offset += want;
         left -= whole;
     }
-    survey.blocks.reserve(seen.size());
-    for (const uint64_t key : seen)
-        survey.blocks.push_back({static_cast<int32_t>(key >> 32), static_cast<int32_t>(key & UINT32_MAX)});
-    std::sort(survey.blocks.begin(), survey.blocks.end(), northFirst);
+    survey.blocks = seen.list();
     return survey;
 }
 
