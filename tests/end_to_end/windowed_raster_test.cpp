@@ -15,6 +15,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -399,6 +400,70 @@ TEST(WindowedRaster, PointLayoutsHoldTheCellsUnderThem)
         if (tileKiB == 0)
             tileKiB = r.peakKiB;
         EXPECT_LE(r.peakKiB, tileKiB + c.overTileKiB);
+    }
+}
+
+void limitData()
+{
+    const rlimit limit{256u << 20, 256u << 20};
+    ::setrlimit(RLIMIT_DATA, &limit);
+}
+
+void limitAddressSpace()
+{
+    const rlimit limit{512u << 20, 512u << 20};
+    ::setrlimit(RLIMIT_AS, &limit);
+}
+
+// Under a limit on the process's memory, cells that would pass the machine's
+// memory but not the limit are refused with the raster's message before any
+// is held; cells within it are held. (AddressSanitizer reserves terabytes of
+// address space, which these limits would refuse at its start.)
+TEST(WindowedRaster, MemoryLimitsRefuseBeforeHolding)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "resource limits on memory do not apply under AddressSanitizer";
+#endif
+    const struct {
+        const char *label;
+        void (*limit)();
+        int side;  // of the DEM, in 1 m cells; a point in each block of 128 x 128
+        int status;
+    } cases[] = {
+        {"RLIMIT_DATA 256 MiB, 400 MB of cells", limitData, 10000, 255},
+        {"RLIMIT_AS 512 MiB, 784 MB of cells", limitAddressSpace, 14000, 255},
+        {"RLIMIT_DATA 256 MiB, 64 MB of cells", limitData, 4000, 0},
+        {"RLIMIT_AS 512 MiB, 144 MB of cells", limitAddressSpace, 6000, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        writeFile(dir / "dem.hdr", gridHeader(c.side, c.side, "500000", "4500000", "1", "-9999"));
+        writeFile(dir / "dem.flt", "");
+        ASSERT_EQ(::truncate((dir / "dem.flt").c_str(), off_t{c.side} * c.side * 4), 0);
+        std::vector<Point> points;
+        for (int row = 64; row < c.side; row += 128)
+            for (int col = 64; col < c.side; col += 128)
+                points.push_back({col, row, 0, 1});
+        LasSpec layout;
+        layout.scale[0] = layout.scale[1] = 1.0;
+        layout.offset[0] = 500000;
+        layout.offset[1] = 4500000;
+        std::string las = buildLas(layout, points);
+        const double low = 64, high = points.back().x;
+        setBounds(las, 500000 + high, 500000 + low, 4500000 + high, 4500000 + low);
+        writeFile(dir / "in.las", las);
+        RunOptions options;
+        options.cwd = dir.path();
+        options.beforeExec = c.limit;
+        const RunResult r = runProgram(MORVANE_EXE, {"dem.flt", "in.las", "out.las", "-1", "1"}, options);
+        EXPECT_EQ(r.status, c.status) << r.out;
+        if (c.status == 255) {
+            const std::string refusal = "\nRaster dem.flt (" + std::to_string(c.side) + " rows x " +
+                                        std::to_string(c.side) + " columns) is too large to hold in memory\n";
+            EXPECT_TRUE(r.out.ends_with(refusal)) << r.out;
+            EXPECT_LT(r.peakKiB, 64 << 10);
+        }
     }
 }
 

@@ -1,21 +1,35 @@
 #include "raster/memory_limit.h"
 
+#include "read_at.h"
+
 #include <algorithm>
 #include <charconv>
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
 
+// A small file's text (of /proc or /sys); empty when it cannot be read.
 std::string fileText(const std::string &path)
 {
-    std::ifstream file(path);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    constexpr size_t kChunk = 4096, kMaxBytes = size_t{1} << 20;
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    size_t got = 0;
+    do {
+        text.resize(got + kChunk);
+        const size_t read = lidar::read_at(fd, text.data() + got, kChunk, got);
+        got += read;
+        if (read < kChunk)
+            break;
+    } while (got < kMaxBytes);
+    text.resize(got);
+    ::close(fd);
+    return text;
 }
 
 uint64_t lessHeld(uint64_t limit, uint64_t held)
@@ -45,10 +59,16 @@ struct Held {
 
 Held heldNow(uint64_t pageSize)
 {
-    std::istringstream statm(fileText("/proc/self/statm"));
-    uint64_t size = 0, resident = 0, shared = 0, text = 0, lib = 0, data = 0;
-    statm >> size >> resident >> shared >> text >> lib >> data;
-    return {size * pageSize, resident * pageSize, data * pageSize};
+    // size resident shared text lib data dirty, in pages
+    const std::string statm = fileText("/proc/self/statm");
+    uint64_t fields[6] = {};
+    const char *at = statm.data(), *end = statm.data() + statm.size();
+    for (uint64_t &field : fields) {
+        while (at < end && *at == ' ')
+            ++at;
+        at = std::from_chars(at, end, field).ptr;
+    }
+    return {fields[0] * pageSize, fields[1] * pageSize, fields[5] * pageSize};
 }
 
 uint64_t resourceLimit(int resource)
