@@ -3,12 +3,14 @@
 #include "block_size.h"
 #include "raster/raster.h"
 #include "read_at.h"
+#include "record_extent.h"
 #include "run_failure.h"
 #include "unaligned.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <optional>
 #include <sys/stat.h>
 #include <unordered_set>
 
@@ -138,53 +140,69 @@ uint64_t recordsInFile(const LAS12Header &h, int fd)
     return std::min(counted, (size - h.OffsetToData) / h.PointDataRecordLength);
 }
 
-RecordSurvey surveyRecords(const GridGeometry &g, const LAS12Header &h, int fd, uint64_t from, uint64_t to)
+namespace {
+
+// The blocks under records [from, to): nullopt when they cannot all be read.
+// The cell is the record loop's quotient, operation for operation (for a
+// power-of-two cell size it multiplies by the inverse, which is exact).
+std::optional<std::vector<BlockId>> blocksUnderRecords(const GridGeometry &g, const LAS12Header &h, int fd,
+                                                       uint64_t from, uint64_t to)
 {
-    RecordSurvey survey;
     const size_t len = h.PointDataRecordLength;
-    if (len < sizeof(LAS12fm0) || from >= to)
-        return survey;
     std::vector<uint8_t> chunk(std::max<size_t>(1, lidar::kBlockBytes / len) * len);
     BlocksSeen seen(g);
-    const double rows = g.rows, cols = g.cols;
+    int exponent = 0;
+    const bool exact = std::isnormal(g.cellsize) && std::isnormal(1.0 / g.cellsize) &&
+                       std::frexp(g.cellsize, &exponent) == 0.5;
+    const double inverse = 1.0 / g.cellsize, rows = g.rows, cols = g.cols;
     uint64_t offset = h.OffsetToData + from * len;
     for (uint64_t left = to - from; left != 0;) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(left, chunk.size() / len)) * len;
         const size_t whole = lidar::read_at(fd, chunk.data(), want, offset) / len;
-        survey.stats.add(chunk.data(), whole, len);
+        if (whole * len != want)
+            return std::nullopt;
         for (size_t k = 0; k < whole; ++k) {
             const uint8_t *rec = chunk.data() + k * len;
-            // The record loop's quotient, operation for operation.
-            const double col = (static_cast<double>(lidar::load_unaligned<int32_t>(rec)) * h.XScaleFactor + h.XOffset -
-                                g.minx) /
-                               g.cellsize;
-            const double row = (static_cast<double>(lidar::load_unaligned<int32_t>(rec + 4)) * h.YScaleFactor +
-                                h.YOffset - g.miny) /
-                               g.cellsize;
-            if (!(row >= 0.0 && row < rows && col >= 0.0 && col < cols))
-                continue;
-            seen.add(blockOf(static_cast<int32_t>(row)), blockOf(static_cast<int32_t>(col)));
-        }
-        if (whole * len != want) {
-            survey.complete = false;
-            break;
+            const double dx = static_cast<double>(lidar::load_unaligned<int32_t>(rec)) * h.XScaleFactor + h.XOffset -
+                              g.minx;
+            const double dy = static_cast<double>(lidar::load_unaligned<int32_t>(rec + 4)) * h.YScaleFactor +
+                              h.YOffset - g.miny;
+            const double col = exact ? dx * inverse : dx / g.cellsize;
+            const double row = exact ? dy * inverse : dy / g.cellsize;
+            if (row >= 0.0 && row < rows && col >= 0.0 && col < cols)
+                seen.add(blockOf(static_cast<int32_t>(row)), blockOf(static_cast<int32_t>(col)));
         }
         offset += want;
         left -= whole;
     }
-    survey.blocks = seen.list();
-    return survey;
+    return seen.list();
 }
 
-CellsNeeded cellsForSurvey(const GridGeometry &g, const LAS12Header &h, const RecordSurvey &survey)
+}  // namespace
+
+CellsNeeded cellsForRecords(const GridGeometry &g, const LAS12Header &h, int fd, uint64_t from, uint64_t to)
 {
-    if (!survey.complete)
+    if (h.PointDataRecordLength < sizeof(LAS12fm0) || from >= to)
+        return {};
+    LAS12Header upTo = h;
+    upTo.NumberOfPointReturns = static_cast<uint32_t>(to);
+    const lidar::RecordExtent extent = lidar::measure_records(fd, upTo, from);
+    if (!extent.complete)
         return {CellWindow::whole(g), {}};
-    const CellWindow box = windowForRecords(g, h, survey.stats);
-    const uint64_t blockBytes = blockCellCount(survey.blocks) * sizeof(float) + blockDirectoryBytes(survey.blocks);
-    if (cellsFitInMemory(box) && box.cellCount() * sizeof(float) <= blockBytes + kBoxSlackBytes)
+    const CellWindow box = windowForRecords(g, h, extent.stats);
+    const uint64_t boxBytes = box.cellCount() * sizeof(float);
+    // A small box is held as it is; a larger one only where it costs
+    // little more than the blocks under the points, which a second look at
+    // the records finds.
+    if (boxBytes <= kBoxSlackBytes && cellsFitInMemory(box))
         return {box, {}};
-    return {box, survey.blocks};
+    std::optional<std::vector<BlockId>> blocks = blocksUnderRecords(g, h, fd, from, to);
+    if (!blocks)
+        return {CellWindow::whole(g), {}};
+    const uint64_t blockBytes = blockCellCount(*blocks) * sizeof(float) + blockDirectoryBytes(*blocks);
+    if (cellsFitInMemory(box) && boxBytes <= blockBytes + kBoxSlackBytes)
+        return {box, {}};
+    return {box, std::move(*blocks)};
 }
 
 CellsNeeded cellsForInput(const Raster &raster, const LAS12Header &h, int fd)
@@ -208,7 +226,7 @@ CellsNeeded cellsForInput(const Raster &raster, const LAS12Header &h, int fd)
     const uint64_t recordBytes = held * h.PointDataRecordLength;
     if (cellsFitInMemory(hinted) && cellBytes <= recordBytes / 4 && (!raster.ascii() || hinted == whole))
         return {hinted, {}};
-    return cellsForSurvey(g, h, surveyRecords(g, h, fd, 0, held));
+    return cellsForRecords(g, h, fd, 0, held);
 }
 
 void holdCells(Raster &raster, const CellsNeeded &needed, bool progress)
@@ -222,8 +240,8 @@ void holdCells(Raster &raster, const CellsNeeded &needed, bool progress)
 void holdCellsForRest(Raster &raster, const LAS12Header &h, const char *inName, int fd, uint64_t from)
 {
     const GridGeometry &g = raster.grid();
-    CellsNeeded needed = cellsForSurvey(g, h, surveyRecords(g, h, fd, from, recordsInFile(h, fd)));
-    // A point outside the cells held must be among those surveyed:
+    CellsNeeded needed = cellsForRecords(g, h, fd, from, recordsInFile(h, fd));
+    // A point outside the cells held must be among those read:
     // otherwise the file changed under the run, and the whole grid serves.
     if (holdsAll(raster, needed))
         needed = {CellWindow::whole(g), {}};

@@ -35,23 +35,17 @@ CellWindow windowForRecords(const GridGeometry &g, const LAS12Header &h, const l
 // fewer where it ends early.
 uint64_t recordsInFile(const LAS12Header &h, int fd);
 
-// What the records [from, to) of the input open on fd need: their box, and
-// the blocks under their points. The box is held where it can be and costs
-// little more than those blocks; records that cannot all be read need the
-// whole grid.
-struct RecordSurvey {
-    lidar::PointStats stats;
-    std::vector<BlockId> blocks;  // northFirst order, no repeats
-    bool complete = true;
-};
-RecordSurvey surveyRecords(const GridGeometry &g, const LAS12Header &h, int fd, uint64_t from, uint64_t to);
-CellsNeeded cellsForSurvey(const GridGeometry &g, const LAS12Header &h, const RecordSurvey &survey);
+// What records [from, to) of the input open on fd need: the box around
+// them (and one cell beyond), or, where that box would cost more than 8 MiB
+// beyond the blocks under their points, those blocks. Records that cannot
+// all be read need the whole grid.
+CellsNeeded cellsForRecords(const GridGeometry &g, const LAS12Header &h, int fd, uint64_t from, uint64_t to);
 
 // The cells a run holds before its record loop, for the input open on fd.
 // The header bounds are a hint: they serve when their cells can be held and
 // cost at most a quarter of the records' bytes (and, for an ASCII grid,
 // which is parsed once, when they are the whole grid); otherwise the
-// records the file holds are surveyed.
+// records the file holds are read first (cellsForRecords).
 CellsNeeded cellsForInput(const Raster &raster, const LAS12Header &h, int fd);
 
 // Holds the cells needed: loadCells or loadBlocks.
@@ -59,7 +53,7 @@ void holdCells(Raster &raster, const CellsNeeded &needed, bool progress);
 
 // A record from `from` on lies in the grid but outside the cells held (the
 // header bounds were stale): the raster lets those cells go and holds the
-// cells under the records still to come, surveyed from the file. When they
+// cells under the records still to come, read from the file. When they
 // cannot be held, the failure is printed and the run failed.
 void holdCellsForRest(Raster &raster, const LAS12Header &h, const char *inName, int fd, uint64_t from);
 
