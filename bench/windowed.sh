@@ -26,7 +26,7 @@ while [ $# -gt 0 ]; do
     --no-asc) ASC=0 ;;
     --keep) KEEP=1 ;;
     --quick) POINTS=200000 REPEAT=1 ASC=0 ;;
-    *) sed -n '2,17p' "$0"; exit 2 ;;
+    *) sed -n '2,15p' "$0"; exit 2 ;;
   esac
   shift
 done
