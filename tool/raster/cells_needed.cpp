@@ -107,6 +107,40 @@ bool holdsAll(const Raster &raster, const CellsNeeded &needed)
     return true;
 }
 
+// The blocks under records [from, to): nullopt when they cannot all be read.
+// The cell is the record loop's quotient, operation for operation (for a
+// power-of-two cell size it multiplies by the inverse, which is exact).
+std::optional<std::vector<BlockId>> blocksUnderRecords(const GridGeometry &g, const LAS12Header &h, int fd,
+                                                       uint64_t from, uint64_t to)
+{
+    const size_t len = h.PointDataRecordLength;
+    std::vector<uint8_t> chunk(std::max<size_t>(1, lidar::kBlockBytes / len) * len);
+    BlocksSeen seen(g);
+    const bool exact = inverseIsExact(g.cellsize);
+    const double inverse = 1.0 / g.cellsize, rows = g.rows, cols = g.cols;
+    uint64_t offset = h.OffsetToData + from * len;
+    for (uint64_t left = to - from; left != 0;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, chunk.size() / len)) * len;
+        const size_t whole = lidar::read_at(fd, chunk.data(), want, offset) / len;
+        if (whole * len != want)
+            return std::nullopt;
+        for (size_t k = 0; k < whole; ++k) {
+            const uint8_t *rec = chunk.data() + k * len;
+            const double dx = static_cast<double>(lidar::load_unaligned<int32_t>(rec)) * h.XScaleFactor + h.XOffset -
+                              g.minx;
+            const double dy = static_cast<double>(lidar::load_unaligned<int32_t>(rec + 4)) * h.YScaleFactor +
+                              h.YOffset - g.miny;
+            const double col = exact ? dx * inverse : dx / g.cellsize;
+            const double row = exact ? dy * inverse : dy / g.cellsize;
+            if (row >= 0.0 && row < rows && col >= 0.0 && col < cols)
+                seen.add(blockOf(static_cast<int32_t>(row)), blockOf(static_cast<int32_t>(col)));
+        }
+        offset += want;
+        left -= whole;
+    }
+    return seen.list();
+}
+
 }  // namespace
 
 CellWindow windowForBounds(const GridGeometry &g, double minX, double maxX, double minY, double maxY)
@@ -139,46 +173,6 @@ uint64_t recordsInFile(const LAS12Header &h, int fd)
         return 0;
     return std::min(counted, (size - h.OffsetToData) / h.PointDataRecordLength);
 }
-
-namespace {
-
-// The blocks under records [from, to): nullopt when they cannot all be read.
-// The cell is the record loop's quotient, operation for operation (for a
-// power-of-two cell size it multiplies by the inverse, which is exact).
-std::optional<std::vector<BlockId>> blocksUnderRecords(const GridGeometry &g, const LAS12Header &h, int fd,
-                                                       uint64_t from, uint64_t to)
-{
-    const size_t len = h.PointDataRecordLength;
-    std::vector<uint8_t> chunk(std::max<size_t>(1, lidar::kBlockBytes / len) * len);
-    BlocksSeen seen(g);
-    int exponent = 0;
-    const bool exact = std::isnormal(g.cellsize) && std::isnormal(1.0 / g.cellsize) &&
-                       std::frexp(g.cellsize, &exponent) == 0.5;
-    const double inverse = 1.0 / g.cellsize, rows = g.rows, cols = g.cols;
-    uint64_t offset = h.OffsetToData + from * len;
-    for (uint64_t left = to - from; left != 0;) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, chunk.size() / len)) * len;
-        const size_t whole = lidar::read_at(fd, chunk.data(), want, offset) / len;
-        if (whole * len != want)
-            return std::nullopt;
-        for (size_t k = 0; k < whole; ++k) {
-            const uint8_t *rec = chunk.data() + k * len;
-            const double dx = static_cast<double>(lidar::load_unaligned<int32_t>(rec)) * h.XScaleFactor + h.XOffset -
-                              g.minx;
-            const double dy = static_cast<double>(lidar::load_unaligned<int32_t>(rec + 4)) * h.YScaleFactor +
-                              h.YOffset - g.miny;
-            const double col = exact ? dx * inverse : dx / g.cellsize;
-            const double row = exact ? dy * inverse : dy / g.cellsize;
-            if (row >= 0.0 && row < rows && col >= 0.0 && col < cols)
-                seen.add(blockOf(static_cast<int32_t>(row)), blockOf(static_cast<int32_t>(col)));
-        }
-        offset += want;
-        left -= whole;
-    }
-    return seen.list();
-}
-
-}  // namespace
 
 CellsNeeded cellsForRecords(const GridGeometry &g, const LAS12Header &h, int fd, uint64_t from, uint64_t to)
 {

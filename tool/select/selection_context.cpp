@@ -16,10 +16,9 @@ SelectionContext::SelectionContext(const LAS12Header &h, const Raster &raster, d
       nodata(raster.header.hasNodata ? raster.header.nodata : std::nanf("")), nodataIsNaN(raster.nodataIsNaN()),
       low(lowLimit), high(highLimit), cellsizeInverse(1.0 / cellsize), nearBorder(0.0)
 {
-    int exponent = 0;
     if (!std::isnormal(cellsize) || !std::isnormal(cellsizeInverse)) {
         cellsizeInverse = 0.0;
-    } else if (std::frexp(cellsize, &exponent) == 0.5) {
+    } else if (inverseIsExact(cellsize)) {
         // Multiplying by a power of two is exact, as is dividing by one:
         // both round the same real number.
         nearBorder = -1.0;
