@@ -11,9 +11,23 @@
 //                under the tile are written, with the crop's values) + .hdr
 //   big.asc      a 20,000 x 20,000-cell ASCII grid with the crop's values
 //                under the tile and 0 elsewhere (written only with --asc)
+//   county.flt   an 8,000 x 8,000-cell DEM (256 MB, sparse) with the crop's
+//                values under the tile, which lies near its south-west corner
+//   stray.las    tile.las and one stray point (a GPS glitch) at the big
+//                DEM's north-east corner, below the window, true bounds
+//   stray_county.las  the same with the stray point at the county DEM's
+//                north-east corner
+//   strip.las    300,000 points in acquisition order along the big DEM's
+//                diagonal (an untiled flight line), in a band 200 cells
+//                wide, over its zero cells; strip_blocks holds how many
+//                blocks of 128 x 128 cells they cross
+//   one.flt      the big DEM's extent as one cell of 0, which every strip
+//                point lies on as it lies on a zero cell of the big DEM
 //   morvane-bigdem DIR [--points N] [--asc]
 #include "LiDAR.h"
+#include "lidar/internal/point_stats.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -21,9 +35,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <random>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -33,6 +49,9 @@ constexpr double kTileX = 440000.0;  // the tile's south-west corner
 constexpr double kTileY = 4450000.0;
 constexpr int kBig = 100000;  // cells a side of the big DEM
 constexpr double kBigX = 400000.0, kBigY = 4400000.0;
+constexpr int kCounty = 8000;
+constexpr double kCountyX = kTileX - 1000.0, kCountyY = kTileY - 1000.0;
+constexpr int kStrip = 300000, kBand = 200;
 constexpr int kAsc = 20000;
 constexpr double kAscX = 430000.0, kAscY = 4440000.0;
 
@@ -116,6 +135,72 @@ void writeAsciiGrid(const std::string &path, const std::vector<float> &tile)
         die("cannot write " + path);
 }
 
+void writeLas(const std::string &path, const LAS12Header &h, const std::vector<LAS12fm1> &points)
+{
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr || std::fwrite(&h, sizeof h, 1, f) != 1 ||
+        std::fwrite(points.data(), sizeof(LAS12fm1), points.size(), f) != points.size() || std::fclose(f) != 0)
+        die("cannot write " + path);
+}
+
+// The tile's records and one more at (x, y), 50 m below the zero cell it
+// lies on there (so never kept), with the header bounds around them all.
+void writeWithStray(const std::string &path, LAS12Header h, std::vector<LAS12fm1> points, double x, double y)
+{
+    LAS12fm1 stray{};
+    stray.X = static_cast<int32_t>(std::lround((x - h.XOffset) / h.XScaleFactor));
+    stray.Y = static_cast<int32_t>(std::lround((y - h.YOffset) / h.YScaleFactor));
+    stray.Z = -50000;
+    stray.bitfield = 1;
+    points.push_back(stray);
+    lidar::PointStats stats;
+    stats.add(reinterpret_cast<const uint8_t *>(points.data()), points.size(), sizeof(LAS12fm1));
+    stats.apply(h);
+    writeLas(path, h, points);
+}
+
+// The strip: points along the big DEM's diagonal from its south-west
+// corner, each within kBand / 2 cells of it across, Z from 2 m below to
+// 12 m above the zero cells.
+void writeStrip(const std::string &dir)
+{
+    LAS12Header h{};
+    initialize_header12(&h);
+    h.PointDataFormatID = 1;
+    h.PointDataRecordLength = sizeof(LAS12fm1);
+    h.XScaleFactor = h.YScaleFactor = h.ZScaleFactor = 0.001;
+    h.XOffset = kBigX;
+    h.YOffset = kBigY;
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> across(-kBand / 2.0, kBand / 2.0), z(-2.0, 12.0);
+    std::vector<LAS12fm1> points;
+    std::set<std::pair<int, int>> blocks;
+    for (int i = 0; i < kStrip; ++i) {
+        const double along = (i + 0.5) * kBig / kStrip, d = across(rng) / std::sqrt(2.0);
+        const double col = std::clamp(along + d, 0.0, kBig - 0.001), row = std::clamp(along - d, 0.0, kBig - 0.001);
+        LAS12fm1 p{};
+        p.X = static_cast<int32_t>(col * 1000);
+        p.Y = static_cast<int32_t>(row * 1000);
+        p.Z = static_cast<int32_t>(std::lround(z(rng) * 1000));
+        p.bitfield = 1;
+        p.GPSTime = i;
+        points.push_back(p);
+        blocks.insert({p.Y / 1000 / 128, p.X / 1000 / 128});
+    }
+    lidar::PointStats stats;
+    stats.add(reinterpret_cast<const uint8_t *>(points.data()), points.size(), sizeof(LAS12fm1));
+    stats.apply(h);
+    writeLas(dir + "/strip.las", h, points);
+    writeText(dir + "/strip_blocks", std::to_string(blocks.size()) + "\n");
+    writeText(dir + "/one.hdr", "ncols 1\nnrows 1\nxllcorner " + std::to_string(kBigX) + "\nyllcorner " +
+                                    std::to_string(kBigY) + "\ncellsize " + std::to_string(kBig) +
+                                    "\nNODATA_value -9999\n");
+    const float zero = 0.0f;
+    std::FILE *f = std::fopen((dir + "/one.flt").c_str(), "wb");
+    if (f == nullptr || std::fwrite(&zero, sizeof zero, 1, f) != 1 || std::fclose(f) != 0)
+        die("cannot write one.flt");
+}
+
 void writeTile(const std::string &dir, uint64_t n, const std::vector<float> &tile)
 {
     LAS12Header h{};
@@ -144,6 +229,8 @@ void writeTile(const std::string &dir, uint64_t n, const std::vector<float> &til
             lo[a] = std::min(lo[a], xyz[a]), hi[a] = std::max(hi[a], xyz[a]);
     }
     h.NumberOfPointsByReturn[0] = static_cast<uint32_t>(n);
+    writeWithStray(dir + "/stray.las", h, points, kBigX + kBig - 0.5, kBigY + kBig - 0.5);
+    writeWithStray(dir + "/stray_county.las", h, points, kCountyX + kCounty - 0.5, kCountyY + kCounty - 0.5);
     for (const char *name : {"tile.las", "stale.las", "zero.las", "elsewhere.las", "inflated.las"}) {
         const std::string_view which(name);
         // Stale: the bounds of the south-west quarter of the tile only.
@@ -164,11 +251,7 @@ void writeTile(const std::string &dir, uint64_t n, const std::vector<float> &til
         }
         h.MinZ = lo[2] * 0.001;
         h.MaxZ = hi[2] * 0.001;
-        const std::string path = dir + "/" + name;
-        std::FILE *f = std::fopen(path.c_str(), "wb");
-        if (f == nullptr || std::fwrite(&h, sizeof h, 1, f) != 1 ||
-            std::fwrite(points.data(), sizeof(LAS12fm1), n, f) != n || std::fclose(f) != 0)
-            die("cannot write " + path);
+        writeLas(dir + "/" + name, h, points);
     }
 }
 
@@ -195,6 +278,9 @@ int main(int argc, char **argv)
     writeFloatGrid(dir + "/crop", kTile, kTileX, kTileY, 0, 0, tile);
     writeFloatGrid(dir + "/big", kBig, kBigX, kBigY, static_cast<int>(kTileY - kBigY), static_cast<int>(kTileX - kBigX),
                    tile);
+    writeFloatGrid(dir + "/county", kCounty, kCountyX, kCountyY, static_cast<int>(kTileY - kCountyY),
+                   static_cast<int>(kTileX - kCountyX), tile);
+    writeStrip(dir);
     if (asc)
         writeAsciiGrid(dir + "/big.asc", tile);
     return 0;

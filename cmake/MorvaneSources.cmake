@@ -31,9 +31,11 @@ set(MORVANE_TOOL_SOURCES
   ${MORVANE_ROOT}/tool/grid_header/raster_header.cpp
   ${MORVANE_ROOT}/tool/raster/ascii_grid.cpp
   ${MORVANE_ROOT}/tool/raster/cell_block.cpp
+  ${MORVANE_ROOT}/tool/raster/cell_blocks.cpp
   ${MORVANE_ROOT}/tool/raster/cells_needed.cpp
   ${MORVANE_ROOT}/tool/raster/float_grid.cpp
   ${MORVANE_ROOT}/tool/raster/grid_file.cpp
+  ${MORVANE_ROOT}/tool/raster/memory_limit.cpp
   ${MORVANE_ROOT}/tool/raster/raster.cpp
   ${MORVANE_ROOT}/tool/select/portable_kernel.cpp
   ${MORVANE_VECTOR_KERNEL}

@@ -181,17 +181,31 @@ uint64_t physicalMemory()
     return static_cast<uint64_t>(::sysconf(_SC_PHYS_PAGES)) * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
 }
 
-// The input with header bounds that cover every grid, and points at the
-// south-west and north-east corners of a grid of rows x cols unit cells at
-// (100, 200): all its cells are needed. Unit scales reach every row.
+// Points of a grid of rows x cols unit cells at (100, 200), one in each of
+// more blocks of 128 x 128 cells than the machine's memory holds (or in
+// every block, where there are fewer), from the south-west, then one at
+// the north-east corner: the cells under them cannot be held.
+std::vector<Point> pointsInTooManyBlocks(int64_t rows, int64_t cols)
+{
+    const int64_t blockRows = (rows + 127) / 128, blockCols = (cols + 127) / 128;
+    const auto wanted = static_cast<int64_t>(physicalMemory() / (128 * 128 * 4) + 1024);
+    std::vector<Point> points;
+    for (int64_t k = 0; k < std::min(wanted, blockRows * blockCols); ++k)
+        points.push_back({static_cast<int32_t>(k % blockCols * 128), static_cast<int32_t>(k / blockCols * 128), 0});
+    points.push_back({static_cast<int32_t>(cols - 1), static_cast<int32_t>(rows - 1), 0});
+    return points;
+}
+
+// The input with header bounds that cover every grid, and those points.
+// Unit scales reach every row.
 void writeLasCoveringEverything(const TempDir &d, int64_t rows, int64_t cols)
 {
     LasSpec layout;
+    layout.format = 0;
     layout.scale[0] = layout.scale[1] = 1.0;
     layout.offset[0] = 100;
     layout.offset[1] = 200;
-    const std::vector<Point> corners = {{0, 0, 0}, {static_cast<int32_t>(cols - 1), static_cast<int32_t>(rows - 1), 0}};
-    std::string las = buildLas(layout, corners);
+    std::string las = buildLas(layout, pointsInTooManyBlocks(rows, cols));
     for (size_t at = 179; at < 211; at += 16) {
         putLE<double>(las, at, 1e300);
         putLE<double>(las, at + 8, -1e300);
@@ -365,16 +379,18 @@ const std::vector<Case> &failureCases()
                          a[0] = "big.flt";
                      },
                      "Raster big.flt" + tooLarge, true});
-        // Header bounds around the first points only, then a point at the
-        // grid's far corner and one back at its start: the cells under the
-        // points still to come when the first of them is met cannot be held.
+        // Header bounds around the first points only, then points over more
+        // of the grid's blocks than memory holds and one back at its start:
+        // the cells under the points still to come when the first of them
+        // is met cannot be held.
         c.push_back(
             {"StaleBoundsNeedMoreThanMemory",
              [=](const TempDir &d, std::vector<std::string> &a) {
                  writeFile(d / "big.hdr", gridHeader(cols, rows, "100", "200", "1", "-9999"));
                  sparseFile(d, "big.flt", "", uint64_t{4} * static_cast<uint64_t>(rows) * (1u << 16));
                  std::vector<Point> points = basePoints();
-                 points.push_back({static_cast<int32_t>((cols - 2) * 100), static_cast<int32_t>((rows - 2) * 100), 0});
+                 for (Point p : pointsInTooManyBlocks(rows, cols))
+                     points.push_back({(p.x + 100) * 100, (p.y + 200) * 100, 0});
                  points.push_back(basePoints().front());
                  std::string las = buildLas(LasSpec{}, points);
                  // A few cells: held as the header says, cheaper than measuring.

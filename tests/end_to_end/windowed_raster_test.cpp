@@ -10,9 +10,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fcntl.h>
+#include <functional>
 #include <limits>
+#include <map>
 #include <random>
+#include <sstream>
 #include <string>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace test_support;
@@ -177,9 +183,9 @@ TEST(WindowedRaster, StaleBoundsDoNotSetTheMemory)
     const double minx = 500000, miny = 4500000;
     const struct {
         const char *label;
-        int cells;            // a side
-        double bounds[4];     // MaxX, MinX, MaxY, MinY in metres from the corner
-        long capKiB;          // peak memory allowed
+        int cells;         // a side
+        double bounds[4];  // MaxX, MinX, MaxY, MinY in metres from the corner
+        long capKiB;       // peak memory allowed
     } cases[] = {
         {"true", 20000, {110, 100, 110, 100}, 100 << 10},
         {"elsewhere in the DEM", 20000, {19000, 9000, 19000, 9000}, 100 << 10},
@@ -210,6 +216,273 @@ TEST(WindowedRaster, StaleBoundsDoNotSetTheMemory)
         if (reference.empty())
             reference = readFile(dir / "out.las");
         EXPECT_TRUE(readFile(dir / "out.las") == reference) << "output differs from the run with true bounds";
+    }
+}
+
+// This process's peak resident memory (VmHWM), which a child it starts
+// reports as its own peak until it passes it.
+long ownPeakKiB()
+{
+    std::istringstream status(readFile("/proc/self/status"));
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmHWM:"))
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+// Point layouts over a sparse DEM far larger than the cells under them (1 m
+// cells at UTM magnitudes): a tile, a strip along the diagonal, a tile and
+// one stray point, clusters far apart, points alternating between corners,
+// stale and lying headers, files that end early. Each run holds only the
+// cells under its points, within a peak-memory bound, and gives the output,
+// tally and status of the same points over a coarse grid of the same extent
+// (100 m cells), small enough to be held whole as one window, whose cells
+// hold the values the fine cells under the points hold.
+TEST(WindowedRaster, PointLayoutsHoldTheCellsUnderThem)
+{
+    constexpr double kMinX = 500000, kMinY = 4500000;
+    constexpr int kCoarse = 100;  // fine cells a side of a coarse one
+    // A coarse cell's value; some are NODATA.
+    const auto coarseValue = [](int64_t row, int64_t col) {
+        return (row * 7 + col * 3) % 13 == 0 ? -9999.0f : static_cast<float>(100 + (row * 7 + col * 3) % 50) + 0.25f;
+    };
+    // A layout: points at the centres of fine cells (column, row).
+    using Layout = std::function<std::vector<std::pair<int64_t, int64_t>>(int64_t side)>;
+    const auto tile = [](int64_t at) {
+        std::vector<std::pair<int64_t, int64_t>> cells;
+        for (int64_t i = 0; i < 100; ++i)
+            cells.push_back({at + i % 10 * 97, at + i / 10 * 89});
+        return cells;
+    };
+    const Layout tileLayout = [&](int64_t) { return tile(3000); };
+    const Layout strip = [](int64_t side) {
+        std::vector<std::pair<int64_t, int64_t>> cells;
+        for (int64_t i = 0; i < 300; ++i)
+            cells.push_back({i * (side - 200) / 300 + i * 37 % 200, i * (side - 200) / 300 + i * 53 % 200});
+        return cells;
+    };
+    const Layout tileAndStray = [&](int64_t side) {
+        auto cells = tile(1000);
+        cells.insert(cells.begin() + 50, {side - 7, side - 3});
+        return cells;
+    };
+    const Layout farClusters = [&](int64_t side) {
+        auto cells = tile(side / 10);
+        for (const auto &c : tile(side * 8 / 10))
+            cells.push_back(c);
+        return cells;
+    };
+    const Layout corners = [](int64_t side) {
+        std::vector<std::pair<int64_t, int64_t>> cells;
+        for (int64_t i = 0; i < 100; ++i)
+            cells.push_back(i % 2 == 0 ? std::pair<int64_t, int64_t>{i * 3, i * 5}
+                                       : std::pair<int64_t, int64_t>{side - 1 - i * 5, side - 1 - i * 3});
+        return cells;
+    };
+    // Beyond the grid too: west of it, and north of its north-east corner.
+    const Layout stripAndBeyond = [&](int64_t side) {
+        auto cells = strip(side);
+        cells.push_back({-5, 10});
+        cells.push_back({side - 1, side + 2});
+        return cells;
+    };
+    enum class Header { True, FirstPointOnly, EveryGrid };
+    const struct {
+        const char *label;
+        int64_t side;   // fine cells a side of the DEM
+        GridForm form;  // of the DEM (the coarse grid is a .flt)
+        Layout layout;
+        Header bounds;
+        int64_t declared;   // the header's point count; -1: the points'
+        int64_t truncated;  // records the file holds; -1: all
+        long overTileKiB;   // peak memory allowed over the tile's (the first row)
+    } cases[] = {
+        {"tile", 100000, GridForm::FloatEhdr, tileLayout, Header::True, -1, -1, 0},
+        {"strip along the diagonal", 100000, GridForm::FloatClassic, strip, Header::True, -1, -1, 32 << 10},
+        {"tile and a stray point", 100000, GridForm::FloatClassic, tileAndStray, Header::True, -1, -1, 12 << 10},
+        {"tile and a stray point, 8,000 cells", 8000, GridForm::FloatClassic, tileAndStray, Header::True, -1, -1,
+         8 << 10},
+        {"tile and a stray point, .asc", 2000, GridForm::Ascii, tileAndStray, Header::True, -1, -1, 4 << 10},
+        {"two far clusters", 100000, GridForm::FloatEhdr, farClusters, Header::EveryGrid, -1, -1, 16 << 10},
+        {"alternating corners", 100000, GridForm::FloatClassic, corners, Header::True, -1, -1, 16 << 10},
+        {"strip and points beyond the grid", 100000, GridForm::FloatClassic, stripAndBeyond, Header::EveryGrid, -1, -1,
+         32 << 10},
+        {"stale header bounds: the first point's", 100000, GridForm::FloatClassic, strip, Header::FirstPointOnly, -1,
+         -1, 32 << 10},
+        {"header counting 50 of 100 records", 100000, GridForm::FloatClassic, corners, Header::True, 50, -1, 8 << 10},
+        {"header counting 1,000, 10 records held", 100000, GridForm::FloatClassic, corners, Header::EveryGrid, 1000, 10,
+         8 << 10},
+        {"header counting 4,294,967,295, 10 records held", 12000, GridForm::FloatClassic, corners, Header::EveryGrid,
+         UINT32_MAX, 10, 8 << 10},
+        {"a file ending inside its fifth record", 100000, GridForm::FloatClassic, strip, Header::EveryGrid, -1, 4,
+         8 << 10},
+    };
+    long tileKiB = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        const int64_t side = c.side, coarseSide = side / kCoarse;
+        std::vector<Point> points;
+        std::vector<std::pair<int64_t, int64_t>> cells = c.layout(side);
+        for (size_t i = 0; i < cells.size(); ++i) {
+            const auto [col, row] = cells[i];
+            const bool inside = col >= 0 && row >= 0 && col < side && row < side;
+            const float v = inside ? coarseValue(row / kCoarse, col / kCoarse) : 100.0f;
+            const double z = (v == -9999.0f ? 100.0 : v) + static_cast<double>(i % 4) * 0.7 - 1.05;
+            points.push_back({static_cast<int32_t>(col * 100 + 50), static_cast<int32_t>(row * 100 + 50),
+                              static_cast<int32_t>(std::llround(z * 100)), 1});
+        }
+        LasSpec layout;
+        layout.offset[0] = kMinX;
+        layout.offset[1] = kMinY;
+        layout.declaredCount = c.declared;
+        std::string las = buildLas(layout, points);
+        if (c.bounds == Header::FirstPointOnly) {
+            const double x = kMinX + points[0].x * 0.01, y = kMinY + points[0].y * 0.01;
+            setBounds(las, x, x, y, y);
+        } else if (c.bounds == Header::EveryGrid) {
+            setBounds(las, 1e300, -1e300, 1e300, -1e300);
+        }
+        if (c.truncated >= 0)
+            las.resize(227 + static_cast<size_t>(c.truncated) * 28 + (c.truncated == 4 ? 9 : 0));
+        writeFile(dir / "in.las", las);
+
+        // The coarse grid, held whole.
+        TestGrid coarse{.rows = static_cast<int>(coarseSide),
+                        .cols = static_cast<int>(coarseSide),
+                        .minx = kMinX,
+                        .miny = kMinY,
+                        .cell = kCoarse,
+                        .south = {}};
+        for (int64_t r = 0; r < coarseSide; ++r)
+            for (int64_t k = 0; k < coarseSide; ++k)
+                coarse.south.push_back(coarseValue(r, k));
+        const std::string reference = coarse.write(dir, GridForm::FloatClassic, "coarse");
+        const RunResult expected = runMorvane({reference, "in.las", "out.las", "-1", "1"}, dir.path());
+        ASSERT_TRUE(expected.status == 0 || expected.status == 1 || expected.status == 255) << expected.out;
+        const std::string expectedOutput = expected.status == 0 ? readFile(dir / "out.las") : "";
+
+        // The fine DEM: sparse, its cells written only under the points.
+        std::string dem;
+        if (c.form == GridForm::Ascii) {
+            // Written row by row: the test's own memory is the children's
+            // starting peak.
+            std::map<int64_t, std::map<int64_t, float>> written;  // row, column
+            for (const auto &[col, row] : cells)
+                if (col >= 0 && row >= 0 && col < side && row < side)
+                    written[row][col] = coarseValue(row / kCoarse, col / kCoarse);
+            std::string text = gridHeader(static_cast<int>(side), static_cast<int>(side), "500000", "4500000", "1",
+                                          "-9999");
+            text.reserve(text.size() + static_cast<size_t>(side * side * 2) + written.size() * 32);
+            for (int64_t r = side - 1; r >= 0; --r) {
+                const auto here = written.find(r);
+                for (int64_t k = 0; k < side; ++k) {
+                    const bool patched = here != written.end() && here->second.count(k) != 0;
+                    text += patched ? TestGrid::number(here->second.at(k)) + " " : std::string("0 ");
+                }
+                text += "\n";
+            }
+            writeFile(dir / "dem.asc", text);
+            dem = "dem.asc";
+        } else {
+            TestGrid shape{.rows = static_cast<int>(side),
+                           .cols = static_cast<int>(side),
+                           .minx = kMinX,
+                           .miny = kMinY,
+                           .cell = 1,
+                           .south = {}};
+            writeFile(dir / "dem.hdr", shape.headerText(c.form));
+            writeFile(dir / "dem.flt", "");
+            const std::string path = dir / "dem.flt";
+            ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(side * side * 4)), 0);
+            const int fd = ::open(path.c_str(), O_WRONLY);
+            ASSERT_GE(fd, 0);
+            for (const auto &[col, row] : cells) {
+                if (col < 0 || row < 0 || col >= side || row >= side)
+                    continue;
+                const float v = coarseValue(row / kCoarse, col / kCoarse);
+                ASSERT_EQ(::pwrite(fd, &v, 4, static_cast<off_t>(((side - 1 - row) * side + col) * 4)), 4);
+            }
+            ::close(fd);
+            dem = "dem.flt";
+        }
+        const RunResult r = runMorvane({dem, "in.las", "out.las", "-1", "1"}, dir.path());
+        EXPECT_EQ(r.status, expected.status) << r.out;
+        const auto afterRaster = [](const std::string &out) {
+            return maskTiming(out.substr(std::min(out.find("Limiting values"), out.size())));
+        };
+        EXPECT_EQ(afterRaster(r.out), afterRaster(expected.out));
+        if (expected.status == 0) {
+            EXPECT_TRUE(readFile(dir / "out.las") == expectedOutput) << "output differs";
+        }
+        if (tileKiB == 0)
+            tileKiB = r.peakKiB;
+        // A child's peak starts from this process's: it counts only above it.
+        EXPECT_LE(r.peakKiB, std::max(tileKiB, ownPeakKiB()) + c.overTileKiB);
+    }
+}
+
+void limitData()
+{
+    const rlimit limit{256u << 20, 256u << 20};
+    ::setrlimit(RLIMIT_DATA, &limit);
+}
+
+void limitAddressSpace()
+{
+    const rlimit limit{512u << 20, 512u << 20};
+    ::setrlimit(RLIMIT_AS, &limit);
+}
+
+// Under a limit on the process's memory, cells that would pass the machine's
+// memory but not the limit are refused with the raster's message before any
+// is held; cells within it are held. (AddressSanitizer reserves terabytes of
+// address space, which these limits would refuse at its start.)
+TEST(WindowedRaster, MemoryLimitsRefuseBeforeHolding)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "resource limits on memory do not apply under AddressSanitizer";
+#endif
+    const struct {
+        const char *label;
+        void (*limit)();
+        int side;  // of the DEM, in 1 m cells; a point in each block of 128 x 128
+        int status;
+    } cases[] = {
+        {"RLIMIT_DATA 256 MiB, 400 MB of cells", limitData, 10000, 255},
+        {"RLIMIT_AS 512 MiB, 784 MB of cells", limitAddressSpace, 14000, 255},
+        {"RLIMIT_DATA 256 MiB, 64 MB of cells", limitData, 4000, 0},
+        {"RLIMIT_AS 512 MiB, 144 MB of cells", limitAddressSpace, 6000, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        writeFile(dir / "dem.hdr", gridHeader(c.side, c.side, "500000", "4500000", "1", "-9999"));
+        writeFile(dir / "dem.flt", "");
+        ASSERT_EQ(::truncate((dir / "dem.flt").c_str(), off_t{c.side} * c.side * 4), 0);
+        std::vector<Point> points;
+        for (int row = 64; row < c.side; row += 128)
+            for (int col = 64; col < c.side; col += 128)
+                points.push_back({col, row, 0, 1});
+        LasSpec layout;
+        layout.scale[0] = layout.scale[1] = 1.0;
+        layout.offset[0] = 500000;
+        layout.offset[1] = 4500000;
+        std::string las = buildLas(layout, points);
+        const double low = 64, high = points.back().x;
+        setBounds(las, 500000 + high, 500000 + low, 4500000 + high, 4500000 + low);
+        writeFile(dir / "in.las", las);
+        RunOptions options;
+        options.cwd = dir.path();
+        options.beforeExec = c.limit;
+        const RunResult r = runProgram(MORVANE_EXE, {"dem.flt", "in.las", "out.las", "-1", "1"}, options);
+        EXPECT_EQ(r.status, c.status) << r.out;
+        if (c.status == 255) {
+            const std::string refusal = "\nRaster dem.flt (" + std::to_string(c.side) + " rows x " +
+                                        std::to_string(c.side) + " columns) is too large to hold in memory\n";
+            EXPECT_TRUE(r.out.ends_with(refusal)) << r.out;
+            EXPECT_LT(r.peakKiB, 64 << 10);
+        }
     }
 }
 

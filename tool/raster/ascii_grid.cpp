@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 namespace {
 
@@ -78,6 +79,35 @@ void readAsciiGridCells(const GridFile &f, const RasterHeader &h, std::FILE *fil
             for (; k < g.cols; ++k)
                 (void)values.next(row, k);
         }
+        progress.row(row);
+    }
+}
+
+// One parse, as for a window: of each row under held blocks, the values of
+// their columns are kept, each in its block.
+void readAsciiGridBlocks(const GridFile &f, const RasterHeader &h, std::FILE *file, const BlockDirectory &blocks,
+                         float *cells, const RowProgress &progress)
+{
+    if (::fseeko(file, static_cast<off_t>(h.dataOffset), SEEK_SET) != 0)
+        failRun("\nCannot read raster file %s: %s\n", f.data.c_str(), std::strerror(errno));
+    const GridGeometry &g = h.grid;
+    ValueReader values(f, g, file);
+    const std::vector<BlockId> &list = blocks.blocks();
+    BlockRuns runs(list);
+    for (int32_t row = g.rows - 1; row >= 0; --row) {
+        int32_t k = 0;
+        for (const BlockRun &run : runs.under(row)) {
+            for (size_t b = run.first; b < run.end; ++b) {
+                const int32_t start = blockStart(list[b].col), end = blockEnd(list[b].col, g.cols);
+                for (; k < start; ++k)
+                    (void)values.next(row, k);
+                float *kept = cells + blockCellIndex(static_cast<uint32_t>(b), row, start);
+                for (; k < end; ++k)
+                    kept[k - start] = values.next(row, k);
+            }
+        }
+        for (; k < g.cols; ++k)
+            (void)values.next(row, k);
         progress.row(row);
     }
 }

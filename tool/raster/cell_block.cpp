@@ -1,5 +1,6 @@
 #include "raster/cell_block.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <new>
 #include <sys/mman.h>
@@ -41,8 +42,13 @@ CellBlock CellBlock::allocate(size_t count)
 #endif
     }
 #ifdef MADV_POPULATE_WRITE
-    if (rounded != 0)
-        (void)::madvise(start, rounded, MADV_POPULATE_WRITE);
+    // Pages that cannot be had now are refused now, not by the OOM killer
+    // once the cells are written; a kernel without the call faults them
+    // in as usual.
+    if (rounded != 0 && ::madvise(start, rounded, MADV_POPULATE_WRITE) != 0 && errno == ENOMEM) {
+        ::munmap(mapping, mapped);
+        return block;
+    }
 #endif
     block.cells_ = reinterpret_cast<float *>(start);
     block.mapping_ = mapping;

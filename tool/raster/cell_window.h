@@ -4,6 +4,7 @@
 
 #include "grid_header/grid_geometry.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -35,5 +36,13 @@ struct CellWindow {
         return rowBegin <= w.rowBegin && w.rowEnd <= rowEnd && colBegin <= w.colBegin && w.colEnd <= colEnd;
     }
 };
+
+// Whether multiplying by the inverse of the cell size gives the quotient by
+// it exactly, as it does for a power of two (both round the same real).
+inline bool inverseIsExact(double cellsize)
+{
+    int exponent = 0;
+    return std::isnormal(cellsize) && std::isnormal(1.0 / cellsize) && std::frexp(cellsize, &exponent) == 0.5;
+}
 
 #endif

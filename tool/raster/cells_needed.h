@@ -5,11 +5,23 @@
 
 #include "LiDAR.h"
 #include "lidar/internal/point_stats.h"
+#include "raster/cell_blocks.h"
 #include "raster/cell_window.h"
 
 #include <cstdint>
+#include <vector>
 
 struct Raster;
+
+// The cells a run holds: the window (the box around the points and one cell
+// beyond), or, where `blocks` is not empty, only those blocks, the box
+// being too large for what it would serve.
+struct CellsNeeded {
+    CellWindow window;
+    std::vector<BlockId> blocks;  // northFirst order, no repeats
+
+    bool blocked() const { return !blocks.empty(); }
+};
 
 // The cells under a box of coordinates and one cell around it, within the
 // grid; empty for a box that is empty, NaN or wholly outside.
@@ -19,16 +31,29 @@ CellWindow windowForBounds(const GridGeometry &g, double minX, double maxX, doub
 // coordinates scaled as the header says.
 CellWindow windowForRecords(const GridGeometry &g, const LAS12Header &h, const lidar::PointStats &stats);
 
+// The point records the file open on fd holds of those its header counts:
+// fewer where it ends early.
+uint64_t recordsInFile(const LAS12Header &h, int fd);
+
+// What records [from, to) of the input open on fd need: the box around
+// them (and one cell beyond), or, where that box would cost more than 8 MiB
+// beyond the blocks under their points, those blocks. Records that cannot
+// all be read need the whole grid.
+CellsNeeded cellsForRecords(const GridGeometry &g, const LAS12Header &h, int fd, uint64_t from, uint64_t to);
+
 // The cells a run holds before its record loop, for the input open on fd.
 // The header bounds are a hint: they serve when their cells can be held and
-// cost no more to read than the records (and, for an ASCII grid, which is
-// parsed once, when they are the whole grid); otherwise the records are
-// measured and only the cells under them are held.
-CellWindow cellsForInput(const Raster &raster, const LAS12Header &h, int fd);
+// cost at most a quarter of the records' bytes (and, for an ASCII grid,
+// which is parsed once, when they are the whole grid); otherwise the
+// records the file holds are read first (cellsForRecords).
+CellsNeeded cellsForInput(const Raster &raster, const LAS12Header &h, int fd);
+
+// Holds the cells needed: loadCells or loadBlocks.
+void holdCells(Raster &raster, const CellsNeeded &needed, bool progress);
 
 // A record from `from` on lies in the grid but outside the cells held (the
 // header bounds were stale): the raster lets those cells go and holds the
-// cells under the records still to come, measured from the file. When they
+// cells under the records still to come, read from the file. When they
 // cannot be held, the failure is printed and the run failed.
 void holdCellsForRest(Raster &raster, const LAS12Header &h, const char *inName, int fd, uint64_t from);
 

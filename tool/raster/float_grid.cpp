@@ -9,6 +9,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -56,5 +57,35 @@ void readFloatGridCells(const GridFile &f, const RasterHeader &h, std::FILE *fil
             rowsRead += run;
         }
         progress.row(row);
+    }
+}
+
+// Each grid row under held blocks is read once per run of blocks side by
+// side, into a row of the run's columns, and handed out to the blocks.
+void readFloatGridBlocks(const GridFile &f, const RasterHeader &h, std::FILE *file, const BlockDirectory &blocks,
+                         float *cells, const RowProgress &progress)
+{
+    const GridGeometry &g = h.grid;
+    const int fd = ::fileno(file);
+    const std::vector<BlockId> &list = blocks.blocks();
+    BlockRuns runs(list);
+    std::vector<float> row;
+    for (int32_t r = g.rows - 1; r >= 0; --r) {
+        const uint64_t fileRow = static_cast<uint64_t>(g.rows - 1 - r);
+        for (const BlockRun &run : runs.under(r)) {
+            const int32_t colBegin = blockStart(list[run.first].col), colEnd = blockEnd(list[run.end - 1].col, g.cols);
+            const auto count = static_cast<size_t>(colEnd - colBegin);
+            row.resize(count);
+            readAt(f, g, fd, row.data(), count * sizeof(float),
+                   (fileRow * static_cast<uint64_t>(g.cols) + static_cast<uint64_t>(colBegin)) * sizeof(float));
+            if (h.bigEndian)
+                swapBytes(row.data(), count);
+            for (size_t k = run.first; k < run.end; ++k) {
+                const int32_t start = blockStart(list[k].col);
+                std::copy(row.begin() + (start - colBegin), row.begin() + (blockEnd(list[k].col, g.cols) - colBegin),
+                          cells + blockCellIndex(static_cast<uint32_t>(k), r, start));
+            }
+        }
+        progress.row(r);
     }
 }

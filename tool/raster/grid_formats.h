@@ -4,6 +4,7 @@
 #define MORVANE_GRID_FORMATS_H
 
 #include "grid_header/raster_header.h"
+#include "raster/cell_blocks.h"
 #include "raster/cell_window.h"
 #include "raster/grid_file.h"
 
@@ -15,5 +16,11 @@ void readAsciiGridCells(const GridFile &f, const RasterHeader &h, std::FILE *fil
                         float *cells, const RowProgress &progress);
 void readFloatGridCells(const GridFile &f, const RasterHeader &h, std::FILE *file, const CellWindow &window,
                         float *cells, const RowProgress &progress);
+
+// Fill the blocks of `blocks`, each in its slot (blockCellIndex).
+void readAsciiGridBlocks(const GridFile &f, const RasterHeader &h, std::FILE *file, const BlockDirectory &blocks,
+                         float *cells, const RowProgress &progress);
+void readFloatGridBlocks(const GridFile &f, const RasterHeader &h, std::FILE *file, const BlockDirectory &blocks,
+                         float *cells, const RowProgress &progress);
 
 #endif

@@ -3,6 +3,7 @@
 
 #include "lidar/internal/file_handle.h"
 #include "raster/grid_formats.h"
+#include "raster/memory_limit.h"
 #include "run_failure.h"
 
 #include <cstdint>
@@ -10,7 +11,6 @@
 #include <new>
 #include <optional>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -60,30 +60,53 @@ void checkFileHoldsGrid(const Raster &r, std::FILE *file)
         failRun("\nRaster file %s holds fewer than %d x %d values\n", r.file.data.c_str(), g.rows, g.cols);
 }
 
-// Refuses to hold more cells than the machine has memory for.
-void checkFitsInMemory(const Raster &r, const CellWindow &w)
+// Refuses to hold more cells than this process may have memory for.
+void checkFitsInMemory(const Raster &r, uint64_t cells, uint64_t otherBytes)
 {
-    if (!cellsFitInMemory(w))
+    if (!cellsFitInMemory(cells, otherBytes))
         failRun("\nRaster %s (%d rows x %d columns) is too large to hold in memory\n", r.file.data.c_str(),
                 r.grid().rows, r.grid().cols);
 }
 
-CellBlock allocateCells(const CellWindow &w)
+CellBlock allocateCells(uint64_t count)
 {
-    CellBlock cells = CellBlock::allocate(static_cast<size_t>(w.cellCount()));
+    CellBlock cells = CellBlock::allocate(static_cast<size_t>(count));
     if (!cells)
         failRun("\nUnable to allocate memory for raster array\n");
     return cells;
 }
 
+// The first progress line, and the row-by-row ones to follow.
+RowProgress startProgress(const Raster &r, bool progress)
+{
+    if (progress && r.ascii())
+        std::printf("\r... Reading raster ...%56s", "");
+    else if (progress)
+        std::printf("\r... Reading raster ...%55s", "");
+    return RowProgress(progress, r.ascii(), r.grid().rows);
+}
+
 }  // namespace
+
+bool cellsFitInMemory(uint64_t cells, uint64_t otherBytes)
+{
+    const uint64_t available = memoryThatMayBeHeld();
+    return otherBytes <= available && cells <= (available - otherBytes) / sizeof(float);
+}
 
 bool cellsFitInMemory(const CellWindow &w)
 {
-    const long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long pageSize = ::sysconf(_SC_PAGESIZE);
-    return pages <= 0 || pageSize <= 0 ||
-           w.cellCount() <= static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) / sizeof(float);
+    return cellsFitInMemory(w.cellCount());
+}
+
+uint64_t blockCellCount(const std::vector<BlockId> &blocks)
+{
+    return uint64_t{blocks.size()} * kBlockCells;
+}
+
+uint64_t blockDirectoryBytes(const std::vector<BlockId> &blocks)
+{
+    return BlockDirectory::entriesFor(blocks) * sizeof(uint32_t) + blocks.size() * sizeof(BlockId);
 }
 
 Raster openRaster(const char *name, const std::optional<GridFile> &file)
@@ -101,13 +124,9 @@ void loadCells(Raster &r, const CellWindow &window, bool progress)
 {
     const lidar::FilePtr file = openGridFileOrFail(r.file.data, r.ascii() ? "r" : "rb");
     checkFileHoldsGrid(r, file.get());
-    checkFitsInMemory(r, window);
-    if (progress && r.ascii())
-        std::printf("\r... Reading raster ...%56s", "");
-    else if (progress)
-        std::printf("\r... Reading raster ...%55s", "");
-    const RowProgress rows(progress, r.ascii(), r.grid().rows);
-    CellBlock cells = allocateCells(window);
+    checkFitsInMemory(r, window.cellCount(), 0);
+    const RowProgress rows = startProgress(r, progress);
+    CellBlock cells = allocateCells(window.cellCount());
     if (r.ascii())
         readAsciiGridCells(r.file, r.header, file.get(), window, cells.get(), rows);
     else
@@ -116,9 +135,27 @@ void loadCells(Raster &r, const CellWindow &window, bool progress)
     r.cells = std::move(cells);
 }
 
+void loadBlocks(Raster &r, std::vector<BlockId> blocks, bool progress)
+{
+    const lidar::FilePtr file = openGridFileOrFail(r.file.data, r.ascii() ? "r" : "rb");
+    checkFileHoldsGrid(r, file.get());
+    checkFitsInMemory(r, blockCellCount(blocks), blockDirectoryBytes(blocks));
+    const RowProgress rows = startProgress(r, progress);
+    BlockDirectory directory(std::move(blocks));
+    CellBlock cells = allocateCells(blockCellCount(directory.blocks()));
+    if (r.ascii())
+        readAsciiGridBlocks(r.file, r.header, file.get(), directory, cells.get(), rows);
+    else
+        readFloatGridBlocks(r.file, r.header, file.get(), directory, cells.get(), rows);
+    r.window = CellWindow::whole(r.grid());
+    r.blocks = std::move(directory);
+    r.cells = std::move(cells);
+}
+
 void releaseCells(Raster &r)
 {
     r.cells.reset();
+    r.blocks = {};
     r.window = {};
 }
 

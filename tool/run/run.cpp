@@ -127,7 +127,7 @@ int run(char **argv)
     Input in = openInput(argv[2]);
     Raster raster = openRaster(argv[1], grid);
     // An input whose header cannot be read needs no cells: it is refused below.
-    loadCells(raster, in.wholeHeader ? cellsForInput(raster, in.header, ::fileno(in.file.get())) : CellWindow{}, true);
+    holdCells(raster, in.wholeHeader ? cellsForInput(raster, in.header, ::fileno(in.file.get())) : CellsNeeded{}, true);
     std::puts("Limiting values relative to raster");
     std::printf("Minimum %24.3f\n", limits.low);
     std::printf("Maximum %24.3f\n\n", limits.high);

@@ -232,7 +232,9 @@ MORVANE_AVX512 Selection selectEights(uint8_t *kept, const uint8_t *records, siz
 Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
                               const SelectionContext &c, Tally &tally)
 {
-    if (c.cellsizeInverse == 0.0)  // a cell size whose inverse cannot stand in for it
+    // A cell size whose inverse cannot stand in for it, or cells held as
+    // blocks: the portable kernel serves.
+    if (c.cellsizeInverse == 0.0 || c.blocks.held())
         return selectRecordsPortable(keep, records, count, len, c, tally);
     switch (len) {
     case 20: return selectEights<20>(keep, records, count, c, tally);

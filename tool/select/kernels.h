@@ -25,7 +25,8 @@ struct Selection {
 //
 // The portable kernel goes record by record. The vector one exists only
 // when vectorKernelAvailable() is true; for record lengths other than 20,
-// 26, 28 and 34 it hands over to the portable one. Both give the same
+// 26, 28 and 34, and for cells held as blocks, it hands over to the
+// portable one. Both give the same
 // result bit for bit; the record loop picks the vector one where it runs.
 Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
                                 const SelectionContext &c, Tally &tally);

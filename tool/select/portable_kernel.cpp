@@ -28,12 +28,14 @@ inline bool both(Mask m)
 // raster's and the window's bounds are whole numbers, floor(q) >= b exactly
 // when q >= b and floor(q) < e exactly when q < e, and for q >= 0 truncation
 // is floor; NaN fails every test. So q itself is tested and truncated. With
-// a power-of-two cell size (Exact), q is the product by the inverse.
+// a power-of-two cell size (Exact), q is the product by the inverse. Where
+// the cells are held as blocks (Blocked), a cell whose block is not held
+// stops the run as one outside the window does.
 //
 // The records go in runs of kRun: first each one's cell is found and its
 // cache line requested, then the cells are read, so that the raster's
 // memory latency overlaps the work on the run.
-template <size_t Len, bool Exact>
+template <size_t Len, bool Exact, bool Blocked>
 Selection selectRecordsOf(uint8_t *kept, const uint8_t *records, size_t count, size_t len,
                           const SelectionContext &context, Tally &tally)
 {
@@ -74,7 +76,16 @@ Selection selectRecordsOf(uint8_t *kept, const uint8_t *records, size_t count, s
                 ++outside;
                 continue;
             }
-            const size_t cell = c.window.indexOf(static_cast<int32_t>(row), static_cast<int32_t>(col));
+            size_t cell = 0;
+            if constexpr (Blocked) {
+                const auto cellRow = static_cast<int32_t>(row), cellCol = static_cast<int32_t>(col);
+                const uint32_t slot = c.blocks.slotOf(cellRow, cellCol);
+                if (slot == kNoBlock) [[unlikely]]
+                    break;
+                cell = blockCellIndex(slot, cellRow, cellCol);
+            } else {
+                cell = c.window.indexOf(static_cast<int32_t>(row), static_cast<int32_t>(col));
+            }
             __builtin_prefetch(c.cells + cell);
             held[heldCount] = static_cast<uint32_t>(located);
             cells[heldCount] = cell;
@@ -114,8 +125,11 @@ template <size_t Len>
 Selection selectRecordsOf(uint8_t *kept, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
                           Tally &tally)
 {
-    return c.nearBorder < 0.0 ? selectRecordsOf<Len, true>(kept, records, count, len, c, tally)
-                              : selectRecordsOf<Len, false>(kept, records, count, len, c, tally);
+    if (c.blocks.held())
+        return c.nearBorder < 0.0 ? selectRecordsOf<Len, true, true>(kept, records, count, len, c, tally)
+                                  : selectRecordsOf<Len, false, true>(kept, records, count, len, c, tally);
+    return c.nearBorder < 0.0 ? selectRecordsOf<Len, true, false>(kept, records, count, len, c, tally)
+                              : selectRecordsOf<Len, false, false>(kept, records, count, len, c, tally);
 }
 
 }  // namespace

@@ -9,17 +9,16 @@ SelectionContext::SelectionContext(const LAS12Header &h, const Raster &raster, d
     : xScale(h.XScaleFactor), xOffset(h.XOffset), yScale(h.YScaleFactor), yOffset(h.YOffset), zScale(h.ZScaleFactor),
       zOffset(h.ZOffset), minx(raster.grid().minx), miny(raster.grid().miny), cellsize(raster.grid().cellsize),
       rows(raster.grid().rows), cols(raster.grid().cols), cells(raster.cells.get()), window(raster.window),
-      rowBegin(raster.window.rowBegin), rowEnd(raster.window.rowEnd), colBegin(raster.window.colBegin),
-      colEnd(raster.window.colEnd), topRow(raster.window.rowEnd - 1), firstCol(raster.window.colBegin),
-      windowCols(static_cast<size_t>(raster.window.cols())),
+      blocks(raster.blocks.view()), rowBegin(raster.window.rowBegin), rowEnd(raster.window.rowEnd),
+      colBegin(raster.window.colBegin), colEnd(raster.window.colEnd), topRow(raster.window.rowEnd - 1),
+      firstCol(raster.window.colBegin), windowCols(static_cast<size_t>(raster.window.cols())),
       // Without a declared value no cell is NODATA: NaN equals nothing.
       nodata(raster.header.hasNodata ? raster.header.nodata : std::nanf("")), nodataIsNaN(raster.nodataIsNaN()),
       low(lowLimit), high(highLimit), cellsizeInverse(1.0 / cellsize), nearBorder(0.0)
 {
-    int exponent = 0;
     if (!std::isnormal(cellsize) || !std::isnormal(cellsizeInverse)) {
         cellsizeInverse = 0.0;
-    } else if (std::frexp(cellsize, &exponent) == 0.5) {
+    } else if (inverseIsExact(cellsize)) {
         // Multiplying by a power of two is exact, as is dividing by one:
         // both round the same real number.
         nearBorder = -1.0;

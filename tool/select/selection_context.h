@@ -4,6 +4,7 @@
 #define MORVANE_SELECTION_CONTEXT_H
 
 #include "LiDAR.h"
+#include "raster/cell_blocks.h"
 #include "raster/cell_window.h"
 
 #include <cstddef>
@@ -15,9 +16,12 @@ struct Raster;
 struct SelectionContext {
     double xScale, xOffset, yScale, yOffset, zScale, zOffset;
     double minx, miny, cellsize, rows, cols;
-    // The cells held: a window of the grid, northern row first.
+    // The cells held: a window of the grid, northern row first; or, where
+    // `blocks` holds a directory, the blocks listed there (the window is
+    // then the grid, and a cell lies where blockCellIndex says).
     const float *cells;
     CellWindow window;  // where a cell lies among them (CellWindow::indexOf)
+    BlockView blocks;
     double rowBegin, rowEnd, colBegin, colEnd;
     int32_t topRow, firstCol;  // the window's northern row, western column
     size_t windowCols;

@@ -208,4 +208,88 @@ TEST(RecordSelection, BordersFollowTheDivision)
     EXPECT_GT(disagreeing, 0) << "no border where the product and the quotient floor apart";
 }
 
+// The same grid held whole and held as blocks: the portable kernel keeps
+// the same records, in the same order, with the same tally. With only some
+// blocks held it stops at the first record in the grid on a block not
+// held, having done up to there what the whole grid's run did.
+TEST(RecordSelection, BlocksGiveTheWholeGridsResult)
+{
+    const Case cases[] = {
+        {"power-of-two cell, exact inverse", 1.0, 0.01, 0.0},
+        {"three-metre cell", 3.0, 0.01, 0.0},
+        {"UTM north, quarter-metre cells", 0.25, 0.001, 4500000.0, 500000.0, 4500000.25},
+        {"State Plane feet, 3 ft cells", 3.0, 0.01, 2100000.0, 2100000.37, 710000.13},
+        {"NaN NODATA declared", 1.5, 0.01, 0.0, 1000.0, 2000.0, std::numeric_limits<float>::quiet_NaN()},
+    };
+    std::mt19937 rng(20261209);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        // Up to three blocks a side, the last ones partly beyond the grid.
+        const int32_t rows = 1 + static_cast<int32_t>(rng() % 380), cols = 1 + static_cast<int32_t>(rng() % 380);
+        const Raster whole = makeRaster(rows, cols, c.minx, c.miny, c.cellsize, c.nodata, rng);
+        std::vector<BlockId> every, some;
+        for (int32_t r = 0; r < blocksAlong(rows); ++r)
+            for (int32_t k = 0; k < blocksAlong(cols); ++k) {
+                every.push_back({r, k});
+                if ((r + k) % 2 == 0)
+                    some.push_back({r, k});
+            }
+        for (const std::vector<BlockId> *held : {&every, &some}) {
+            Raster blocked;
+            blocked.header = whole.header;
+            blocked.window = CellWindow::whole(whole.grid());
+            blocked.blocks = BlockDirectory(*held);
+            blocked.cells = CellBlock::allocate(held->size() * kBlockCells);
+            const BlockView view = blocked.blocks.view();
+            for (int32_t r = 0; r < rows; ++r)
+                for (int32_t k = 0; k < cols; ++k)
+                    if (const uint32_t slot = view.slotOf(r, k); slot != kNoBlock)
+                        blocked.cells[blockCellIndex(slot, r, k)] = whole.at(r, k);
+            const SelectionContext wholeContext(headerFor(c), whole, -1.5, 2.0);
+            const SelectionContext blockedContext(headerFor(c), blocked, -1.5, 2.0);
+            for (const size_t len : {size_t{20}, size_t{28}, size_t{31}}) {
+                SCOPED_TRACE("record length " + std::to_string(len) + (held == &every ? ", every block" : ", some"));
+                const size_t count = 3000;
+                const std::vector<uint8_t> records = makeRecords(rng, c, count, len, rows, cols);
+                std::vector<uint8_t> fromBlocks = records;
+                Tally blockedTally;
+                const Selection b = selectRecordsPortable(fromBlocks.data(), fromBlocks.data(), count, len,
+                                                          blockedContext, blockedTally);
+                if (held == &every) {
+                    ASSERT_EQ(b.classified, count);
+                }
+                // The whole grid's run over the records the blocked run classified.
+                std::vector<uint8_t> fromWhole = records;
+                Tally wholeTally;
+                const Selection w = selectRecordsPortable(fromWhole.data(), fromWhole.data(), b.classified, len,
+                                                          wholeContext, wholeTally);
+                ASSERT_EQ(w.classified, b.classified);
+                ASSERT_EQ(w.keptEnd - fromWhole.data(), b.keptEnd - fromBlocks.data());
+                ASSERT_EQ(wholeTally.outside, blockedTally.outside);
+                ASSERT_EQ(wholeTally.onNodata, blockedTally.onNodata);
+                ASSERT_TRUE(std::equal(fromWhole.data(), w.keptEnd, fromBlocks.data()));
+                if (b.classified < count) {
+                    // The record it stopped at lies on a block not held.
+                    const uint8_t *rec = records.data() + b.classified * len;
+                    int32_t xy[2];
+                    std::memcpy(xy, rec, sizeof xy);
+                    const double col = (xy[0] * c.scale + c.offset - c.minx) / c.cellsize;
+                    const double row = (xy[1] * c.scale + c.offset - c.miny) / c.cellsize;
+                    ASSERT_TRUE(row >= 0 && row < rows && col >= 0 && col < cols);
+                    EXPECT_EQ(view.slotOf(static_cast<int32_t>(row), static_cast<int32_t>(col)), kNoBlock);
+                }
+                // The vector kernel hands cells held as blocks to the portable one.
+                if (vectorKernelAvailable()) {
+                    std::vector<uint8_t> vector = records;
+                    Tally vectorTally;
+                    const Selection v = selectRecordsVector(vector.data(), vector.data(), count, len, blockedContext,
+                                                            vectorTally);
+                    ASSERT_EQ(v.classified, b.classified);
+                    ASSERT_TRUE(std::equal(vector.data(), v.keptEnd, fromBlocks.data(), b.keptEnd));
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
