@@ -6,7 +6,7 @@
 
 namespace lidar {
 
-size_t read_at(int fd, void *into, size_t bytes, uint64_t offset)
+ReadResult read_at(int fd, void *into, size_t bytes, uint64_t offset)
 {
     auto *p = static_cast<char *>(into);
     size_t done = 0;
@@ -14,14 +14,13 @@ size_t read_at(int fd, void *into, size_t bytes, uint64_t offset)
         const ssize_t got = ::pread(fd, p + done, bytes - done, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0) {
-            if (got == 0)
-                errno = 0;
+        if (got < 0)
+            return {done, errno};
+        if (got == 0)
             break;
-        }
         done += static_cast<size_t>(got);
     }
-    return done;
+    return {done, 0};
 }
 
 }  // namespace lidar

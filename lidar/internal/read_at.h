@@ -7,11 +7,15 @@
 
 namespace lidar {
 
+struct ReadResult {
+    size_t bytes;  // read; fewer than asked for at the end of the file or on an error
+    int error;     // 0, or the failed read's errno
+};
+
 // Reads up to `bytes` bytes at `offset` without moving the descriptor's
 // position, going on after short and interrupted reads until all are read,
-// the file ends or a read fails. Returns the bytes read; when that is fewer
-// than asked for, errno is 0 at the end of the file, else the read's error.
-size_t read_at(int fd, void *into, size_t bytes, uint64_t offset);
+// the file ends or a read fails.
+ReadResult read_at(int fd, void *into, size_t bytes, uint64_t offset);
 
 }  // namespace lidar
 

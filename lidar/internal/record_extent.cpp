@@ -19,7 +19,7 @@ RecordExtent measure_records(int fd, const LAS12Header &h, uint64_t from)
     // The header's records only: bytes after them are no points.
     for (uint64_t left = h.NumberOfPointReturns > from ? h.NumberOfPointReturns - from : 0; left != 0;) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(left, block.size() / len)) * len;
-        const size_t whole = read_at(fd, block.data(), want, offset) / len;
+        const size_t whole = read_at(fd, block.data(), want, offset).bytes / len;
         extent.stats.add(block.data(), whole, len);
         if (whole * len != want) {
             extent.complete = false;

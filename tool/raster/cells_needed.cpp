@@ -121,7 +121,7 @@ std::optional<std::vector<BlockId>> blocksUnderRecords(const GridGeometry &g, co
     uint64_t offset = h.OffsetToData + from * len;
     for (uint64_t left = to - from; left != 0;) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(left, chunk.size() / len)) * len;
-        const size_t whole = lidar::read_at(fd, chunk.data(), want, offset) / len;
+        const size_t whole = lidar::read_at(fd, chunk.data(), want, offset).bytes / len;
         if (whole * len != want)
             return std::nullopt;
         for (size_t k = 0; k < whole; ++k) {

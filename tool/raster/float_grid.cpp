@@ -16,10 +16,11 @@ namespace {
 // Exactly `bytes` bytes at `offset`, unless the file ends or fails first.
 void readAt(const GridFile &f, const GridGeometry &g, int fd, void *into, size_t bytes, uint64_t offset)
 {
-    if (lidar::read_at(fd, into, bytes, offset) == bytes)
+    const lidar::ReadResult read = lidar::read_at(fd, into, bytes, offset);
+    if (read.bytes == bytes)
         return;
-    if (errno != 0)
-        failRun("\nCannot read raster file %s: %s\n", f.data.c_str(), std::strerror(errno));
+    if (read.error != 0)
+        failRun("\nCannot read raster file %s: %s\n", f.data.c_str(), std::strerror(read.error));
     failRun("\nRaster file %s ends before its %d x %d values\n", f.data.c_str(), g.rows, g.cols);
 }
 

@@ -22,7 +22,7 @@ std::string fileText(const std::string &path)
     size_t got = 0;
     do {
         text.resize(got + kChunk);
-        const size_t read = lidar::read_at(fd, text.data() + got, kChunk, got);
+        const size_t read = lidar::read_at(fd, text.data() + got, kChunk, got).bytes;
         got += read;
         if (read < kChunk)
             break;

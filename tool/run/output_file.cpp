@@ -69,9 +69,10 @@ int copyBytes(int from, int to, uint64_t size)
     std::vector<uint8_t> block(lidar::kBlockBytes);
     for (uint64_t offset = 0; offset < size;) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(block.size(), size - offset));
-        const size_t got = lidar::read_at(from, block.data(), want, offset);
+        const lidar::ReadResult read = lidar::read_at(from, block.data(), want, offset);
+        const size_t got = read.bytes;
         if (got < want)
-            return errno != 0 ? errno : EIO;
+            return read.error != 0 ? read.error : EIO;
         if (!writeAt(to, block.data(), got, offset))
             return errno;
         offset += got;
