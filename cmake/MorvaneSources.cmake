@@ -41,7 +41,7 @@ set(MORVANE_TOOL_SOURCES
   ${MORVANE_VECTOR_KERNEL}
   ${MORVANE_ROOT}/tool/select/record_loop.cpp
   ${MORVANE_ROOT}/tool/select/selection_context.cpp
-  ${MORVANE_ROOT}/tool/select/tally_report.cpp
+  ${MORVANE_ROOT}/tool/select/tally.cpp
   ${MORVANE_ROOT}/tool/run/command_line.cpp
   ${MORVANE_ROOT}/tool/run/output_file.cpp
   ${MORVANE_ROOT}/tool/run/output_target.cpp

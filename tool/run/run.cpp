@@ -15,7 +15,7 @@
 #include "run/signals.h"
 #include "run_failure.h"
 #include "select/record_loop.h"
-#include "select/tally_report.h"
+#include "select/tally.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,5 @@
-// The record loop's count of the points it did not write.
+// The record loop's tally: the points written, those on NODATA cells and
+// those outside the raster (the rest were not selected), and its four lines.
 #ifndef MORVANE_TALLY_H
 #define MORVANE_TALLY_H
 
@@ -9,5 +10,9 @@ struct Tally {
     uint32_t onNodata = 0;  // on a NODATA cell
     uint32_t outside = 0;   // outside the raster
 };
+
+// Each count with its share of the n input points; an empty input shows
+// 0.00 % rather than a division by zero.
+void printTally(const Tally &t, uint32_t n);
 
 #endif
