@@ -28,7 +28,7 @@ set(MORVANE_TOOL_SOURCES
   ${MORVANE_ROOT}/tool/text/text_reader.cpp
   ${MORVANE_ROOT}/tool/grid_header/header_entries.cpp
   ${MORVANE_ROOT}/tool/grid_header/header_keywords.cpp
-  ${MORVANE_ROOT}/tool/grid_header/raster_header.cpp
+  ${MORVANE_ROOT}/tool/grid_header/grid_header.cpp
   ${MORVANE_ROOT}/tool/raster/ascii_grid.cpp
   ${MORVANE_ROOT}/tool/raster/cell_block.cpp
   ${MORVANE_ROOT}/tool/raster/cell_blocks.cpp

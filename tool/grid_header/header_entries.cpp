@@ -61,14 +61,14 @@ void HeaderEntries::collect(TextReader &reader, bool ascii)
                 break;
             refuseHeader("keyword " + quotedToken(keyword) + " has no value");
         }
-        std::optional<Entry> &slot = seen_[*key];
-        if (slot) {
-            if (lowerAscii(slot->keyword) == lowerAscii(keyword))
+        std::optional<Entry> &entry = slot(*key);
+        if (entry) {
+            if (lowerAscii(entry->keyword) == lowerAscii(keyword))
                 refuseHeader("keyword " + quotedToken(keyword) + " is given twice");
-            refuseHeader("keywords " + quotedToken(slot->keyword) + " and " + quotedToken(keyword) +
+            refuseHeader("keywords " + quotedToken(entry->keyword) + " and " + quotedToken(keyword) +
                          " both give the same value");
         }
-        slot = Entry{keyword, std::string(valueToken)};
+        entry = Entry{keyword, std::string(valueToken)};
         last = keyword;
     }
     if (reader.tooLong())
@@ -79,8 +79,8 @@ void HeaderEntries::collect(TextReader &reader, bool ascii)
 // is data, even when it is no number.
 bool HeaderEntries::complete() const
 {
-    return has(kNCols) && has(kNRows) && (has(kXllCorner) || has(kXllCenter)) && (has(kYllCorner) || has(kYllCenter)) &&
-           (has(kCellSize) || has(kDx));
+    return has(HeaderKey::NCols) && has(HeaderKey::NRows) && (has(HeaderKey::XllCorner) || has(HeaderKey::XllCenter)) && (has(HeaderKey::YllCorner) || has(HeaderKey::YllCenter)) &&
+           (has(HeaderKey::CellSize) || has(HeaderKey::Dx));
 }
 
 void HeaderEntries::unreadable(HeaderKey k) const
@@ -109,7 +109,7 @@ double HeaderEntries::real(HeaderKey k) const
 int32_t HeaderEntries::count(HeaderKey k) const
 {
     if (!has(k))
-        refuseHeader("keyword " + quotedToken(k == kNCols ? "ncols" : "nrows") + " is missing");
+        refuseHeader("keyword " + quotedToken(k == HeaderKey::NCols ? "ncols" : "nrows") + " is missing");
     const int64_t v = integer(k);
     if (v <= 0 || v > INT32_MAX)
         refuseHeader("keyword " + quotedToken(name(k)) + " must be a positive 32-bit count");

@@ -28,9 +28,9 @@ public:
     // its line.
     HeaderEntries(TextReader &reader, bool asciiGrid);
 
-    bool has(HeaderKey k) const { return seen_[k].has_value(); }
-    const std::string &name(HeaderKey k) const { return seen_[k]->keyword; }
-    const std::string &text(HeaderKey k) const { return seen_[k]->value; }
+    bool has(HeaderKey k) const { return slot(k).has_value(); }
+    const std::string &name(HeaderKey k) const { return slot(k)->keyword; }
+    const std::string &text(HeaderKey k) const { return slot(k)->value; }
 
     [[noreturn]] void unreadable(HeaderKey k) const;
     int64_t integer(HeaderKey k) const;
@@ -49,7 +49,10 @@ private:
     void collect(TextReader &reader, bool ascii);
     bool complete() const;
 
-    std::array<std::optional<Entry>, kKeyCount> seen_;
+    const std::optional<Entry> &slot(HeaderKey k) const { return seen_[static_cast<size_t>(k)]; }
+    std::optional<Entry> &slot(HeaderKey k) { return seen_[static_cast<size_t>(k)]; }
+
+    std::array<std::optional<Entry>, static_cast<size_t>(HeaderKey::Count)> seen_;
 };
 
 #endif

@@ -6,32 +6,32 @@
 #include <string>
 #include <string_view>
 
-enum HeaderKey {
-    kNCols,
-    kNRows,
-    kXllCorner,
-    kXllCenter,
-    kYllCorner,
-    kYllCenter,
-    kCellSize,
-    kDx,
-    kDy,
-    kNodata,
-    kByteOrder,
-    kLayout,
-    kNBands,
-    kNBits,
-    kBandRowBytes,
-    kTotalRowBytes,
-    kBandGapBytes,
-    kSkipBytes,
-    kPixelType,
-    kUlxMap,
-    kUlyMap,
-    kXDim,
-    kYDim,
-    kRotation,
-    kKeyCount
+enum class HeaderKey {
+    NCols,
+    NRows,
+    XllCorner,
+    XllCenter,
+    YllCorner,
+    YllCenter,
+    CellSize,
+    Dx,
+    Dy,
+    Nodata,
+    ByteOrder,
+    Layout,
+    NBands,
+    NBits,
+    BandRowBytes,
+    TotalRowBytes,
+    BandGapBytes,
+    SkipBytes,
+    PixelType,
+    UlxMap,
+    UlyMap,
+    XDim,
+    YDim,
+    Rotation,
+    Count  // not a keyword: how many there are
 };
 
 // The keyword a token names, in any letter case.

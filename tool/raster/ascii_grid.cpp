@@ -57,7 +57,7 @@ private:
 
 // Text cannot be skipped: every value from where the header ended is parsed
 // and checked, and those in the window are kept.
-void readAsciiGridCells(const GridFile &f, const RasterHeader &h, std::FILE *file, const CellWindow &window,
+void readAsciiGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window,
                         float *cells, const RowProgress &progress)
 {
     if (::fseeko(file, static_cast<off_t>(h.dataOffset), SEEK_SET) != 0)
@@ -85,7 +85,7 @@ void readAsciiGridCells(const GridFile &f, const RasterHeader &h, std::FILE *fil
 
 // One parse, as for a window: of each row under held blocks, the values of
 // their columns are kept, each in its block.
-void readAsciiGridBlocks(const GridFile &f, const RasterHeader &h, std::FILE *file, const BlockDirectory &blocks,
+void readAsciiGridBlocks(const GridFile &f, const GridHeader &h, std::FILE *file, const BlockDirectory &blocks,
                          float *cells, const RowProgress &progress)
 {
     if (::fseeko(file, static_cast<off_t>(h.dataOffset), SEEK_SET) != 0)

@@ -35,7 +35,7 @@ void swapBytes(float *cells, size_t count)
 // Only the window's rows are read, and of each only its columns: a tile's
 // cells out of a DEM of any size. When the window spans whole rows they lie
 // in the file as one run, read in blocks of about 1 MiB.
-void readFloatGridCells(const GridFile &f, const RasterHeader &h, std::FILE *file, const CellWindow &window,
+void readFloatGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window,
                         float *cells, const RowProgress &progress)
 {
     const GridGeometry &g = h.grid;
@@ -63,7 +63,7 @@ void readFloatGridCells(const GridFile &f, const RasterHeader &h, std::FILE *fil
 
 // Each grid row under held blocks is read once per run of blocks side by
 // side, into a row of the run's columns, and handed out to the blocks.
-void readFloatGridBlocks(const GridFile &f, const RasterHeader &h, std::FILE *file, const BlockDirectory &blocks,
+void readFloatGridBlocks(const GridFile &f, const GridHeader &h, std::FILE *file, const BlockDirectory &blocks,
                          float *cells, const RowProgress &progress)
 {
     const GridGeometry &g = h.grid;

@@ -25,11 +25,11 @@ lidar::FilePtr openGridFileOrFail(const std::string &name, const char *mode)
     return file;
 }
 
-RasterHeader readGridHeaderOrFail(const GridFile &f)
+GridHeader readGridHeaderOrFail(const GridFile &f)
 {
     const lidar::FilePtr file = openGridFileOrFail(f.header, "r");
     TextReader reader(file.get(), 64 * 1024);
-    RasterHeader header;
+    GridHeader header;
     const std::string err = f.ascii ? parseAsciiGridHeader(reader, header) : parseFloatGridHeader(reader, header);
     if (!err.empty())
         failRun("\nCannot read raster header %s: %s\n", f.header.c_str(), err.c_str());

@@ -5,7 +5,7 @@
 #define MORVANE_GRID_FILE_H
 
 #include "lidar/internal/file_handle.h"
-#include "grid_header/raster_header.h"
+#include "grid_header/grid_header.h"
 
 #include <cstdint>
 #include <optional>
@@ -26,7 +26,7 @@ lidar::FilePtr openGridFileOrFail(const std::string &name, const char *mode);
 
 // The header parsed; a refusal is printed, naming the header file, and the
 // run failed. An ASCII grid's header records where its values begin.
-RasterHeader readGridHeaderOrFail(const GridFile &file);
+GridHeader readGridHeaderOrFail(const GridFile &file);
 
 // The "Reading raster" progress lines, row by row from the north.
 class RowProgress {

@@ -3,7 +3,7 @@
 #ifndef MORVANE_GRID_FORMATS_H
 #define MORVANE_GRID_FORMATS_H
 
-#include "grid_header/raster_header.h"
+#include "grid_header/grid_header.h"
 #include "raster/cell_blocks.h"
 #include "raster/cell_window.h"
 #include "raster/grid_file.h"
@@ -12,15 +12,15 @@
 
 // Fill `cells` (window.rows() x window.cols(), northern row first); a
 // failure prints its message and fails the run.
-void readAsciiGridCells(const GridFile &f, const RasterHeader &h, std::FILE *file, const CellWindow &window,
+void readAsciiGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window,
                         float *cells, const RowProgress &progress);
-void readFloatGridCells(const GridFile &f, const RasterHeader &h, std::FILE *file, const CellWindow &window,
+void readFloatGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window,
                         float *cells, const RowProgress &progress);
 
 // Fill the blocks of `blocks`, each in its slot (blockCellIndex).
-void readAsciiGridBlocks(const GridFile &f, const RasterHeader &h, std::FILE *file, const BlockDirectory &blocks,
+void readAsciiGridBlocks(const GridFile &f, const GridHeader &h, std::FILE *file, const BlockDirectory &blocks,
                          float *cells, const RowProgress &progress);
-void readFloatGridBlocks(const GridFile &f, const RasterHeader &h, std::FILE *file, const BlockDirectory &blocks,
+void readFloatGridBlocks(const GridFile &f, const GridHeader &h, std::FILE *file, const BlockDirectory &blocks,
                          float *cells, const RowProgress &progress);
 
 #endif

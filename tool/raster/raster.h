@@ -3,7 +3,7 @@
 #ifndef MORVANE_RASTER_H
 #define MORVANE_RASTER_H
 
-#include "grid_header/raster_header.h"
+#include "grid_header/grid_header.h"
 #include "raster/cell_block.h"
 #include "raster/cell_blocks.h"
 #include "raster/cell_window.h"
@@ -16,7 +16,7 @@
 
 struct Raster {
     GridFile file;        // which kind, and its file names
-    RasterHeader header;  // shape, georeference, NODATA, byte order, where an .asc's values begin
+    GridHeader header;  // shape, georeference, NODATA, byte order, where an .asc's values begin
     // The cells held: window.rows() x window.cols() of them, in one block
     // laid out as the files hold them (CellWindow::indexOf); or, where
     // `blocks` is not empty, the window is the whole grid and only the

@@ -1,6 +1,6 @@
 // Grid headers read by keyword: what each accepted form yields, and that
 // every form the loaders cannot represent is refused with the keyword named.
-#include "grid_header/raster_header.h"
+#include "grid_header/grid_header.h"
 #include "text/text_reader.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@ namespace {
 
 struct Parsed {
     std::string error;
-    RasterHeader header;
+    GridHeader header;
     std::string nextToken;  // what the reader hands out after the header
 };
 

@@ -1,8 +1,8 @@
 // Keyword-value headers of elevation grids: the ASCII grid's own header and
 // the .hdr companion of a binary float grid (both the six-pair form and the
 // band-interleaved form with ULXMAP/XDIM), keywords in any order and case.
-#ifndef MORVANE_RASTER_HEADER_H
-#define MORVANE_RASTER_HEADER_H
+#ifndef MORVANE_GRID_HEADER_H
+#define MORVANE_GRID_HEADER_H
 
 #include "grid_header/grid_geometry.h"
 
@@ -11,7 +11,7 @@
 
 class TextReader;
 
-struct RasterHeader {
+struct GridHeader {
     GridGeometry grid;
     float nodata = 0.0f;     // may be NaN when the header says so
     bool hasNodata = false;  // without one, no cell is NODATA
@@ -25,7 +25,7 @@ struct RasterHeader {
 // keyword at fault as the file spells it. The ASCII reader stops before the
 // first cell value (the first token that is a number, not a keyword), and
 // records where it begins.
-std::string parseAsciiGridHeader(TextReader &reader, RasterHeader &out);
-std::string parseFloatGridHeader(TextReader &reader, RasterHeader &out);
+std::string parseAsciiGridHeader(TextReader &reader, GridHeader &out);
+std::string parseFloatGridHeader(TextReader &reader, GridHeader &out);
 
 #endif

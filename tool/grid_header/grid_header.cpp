@@ -2,7 +2,7 @@
 //
 // What the loaders cannot represent (several bands, integer cells,
 // non-square or rotated cells, padded rows) is refused, never approximated.
-#include "grid_header/raster_header.h"
+#include "grid_header/grid_header.h"
 
 #include "grid_header/header_entries.h"
 #include "text/numeric_text.h"
@@ -31,36 +31,36 @@ bool sameSide(double a, double b, int64_t extent)
 // rows packed without padding.
 void checkLayout(const HeaderEntries &e, int32_t cols)
 {
-    e.require(kNBands, 1, ": only a single-band grid can be used");
-    if (e.has(kPixelType) && lowerAscii(e.text(kPixelType)) != "float")
-        refuseHeader("keyword " + quotedToken(e.name(kPixelType)) + " is " + quotedToken(e.text(kPixelType)) +
+    e.require(HeaderKey::NBands, 1, ": only a single-band grid can be used");
+    if (e.has(HeaderKey::PixelType) && lowerAscii(e.text(HeaderKey::PixelType)) != "float")
+        refuseHeader("keyword " + quotedToken(e.name(HeaderKey::PixelType)) + " is " + quotedToken(e.text(HeaderKey::PixelType)) +
                      ": only FLOAT cells can be used");
     // Without PIXELTYPE the .flt extension itself says floating point.
-    e.require(kNBits, 32, ": only 32-bit floating-point cells can be used");
-    if (e.has(kLayout)) {
-        const std::string l = lowerAscii(e.text(kLayout));
+    e.require(HeaderKey::NBits, 32, ": only 32-bit floating-point cells can be used");
+    if (e.has(HeaderKey::Layout)) {
+        const std::string l = lowerAscii(e.text(HeaderKey::Layout));
         if (l != "bil" && l != "bip" && l != "bsq")
-            refuseHeader("keyword " + quotedToken(e.name(kLayout)) + " is " + quotedToken(e.text(kLayout)) +
+            refuseHeader("keyword " + quotedToken(e.name(HeaderKey::Layout)) + " is " + quotedToken(e.text(HeaderKey::Layout)) +
                          ": expected BIL, BIP or BSQ");
     }
     const int64_t rowBytes = int64_t{cols} * 4;
-    for (HeaderKey k : {kBandRowBytes, kTotalRowBytes})
+    for (HeaderKey k : {HeaderKey::BandRowBytes, HeaderKey::TotalRowBytes})
         e.require(k, rowBytes,
                   " but a row of " + std::to_string(cols) + " float cells takes " + std::to_string(rowBytes) +
                       " bytes");
-    for (HeaderKey k : {kSkipBytes, kBandGapBytes})
+    for (HeaderKey k : {HeaderKey::SkipBytes, HeaderKey::BandGapBytes})
         e.require(k, 0, ": only 0 can be used");
 }
 
 bool bigEndian(const HeaderEntries &e)
 {
-    if (!e.has(kByteOrder))
+    if (!e.has(HeaderKey::ByteOrder))
         return false;
-    const std::string order = lowerAscii(e.text(kByteOrder));
+    const std::string order = lowerAscii(e.text(HeaderKey::ByteOrder));
     if (order == "msbfirst" || order == "m")
         return true;
     if (order != "lsbfirst" && order != "i")
-        refuseHeader("keyword " + quotedToken(e.name(kByteOrder)) + " is " + quotedToken(e.text(kByteOrder)) +
+        refuseHeader("keyword " + quotedToken(e.name(HeaderKey::ByteOrder)) + " is " + quotedToken(e.text(HeaderKey::ByteOrder)) +
                      ": expected LSBFIRST (I) or MSBFIRST (M)");
     return false;
 }
@@ -70,14 +70,14 @@ bool bigEndian(const HeaderEntries &e)
 std::pair<double, double> cellSides(const HeaderEntries &e, int64_t extent)
 {
     std::optional<std::pair<double, double>> sides;
-    HeaderKey xKey = kKeyCount;
-    for (const auto &[kx, ky] : {std::pair{kDx, kDy}, std::pair{kXDim, kYDim}}) {
+    HeaderKey xKey = HeaderKey::Count;
+    for (const auto &[kx, ky] : {std::pair{HeaderKey::Dx, HeaderKey::Dy}, std::pair{HeaderKey::XDim, HeaderKey::YDim}}) {
         if (!e.has(kx) && !e.has(ky))
             continue;
         if (!e.has(kx) || !e.has(ky)) {
             const HeaderKey given = e.has(kx) ? kx : ky;
             refuseHeader("keyword " + quotedToken(e.name(given)) + " is given without " +
-                         quotedToken(given == kx ? (kx == kDx ? "dy" : "YDIM") : (kx == kDx ? "dx" : "XDIM")));
+                         quotedToken(given == kx ? (kx == HeaderKey::Dx ? "dy" : "YDIM") : (kx == HeaderKey::Dx ? "dx" : "XDIM")));
         }
         const double a = e.positiveSide(kx), b = e.positiveSide(ky);
         if (!sameSide(a, b, extent))
@@ -89,10 +89,10 @@ std::pair<double, double> cellSides(const HeaderEntries &e, int64_t extent)
         sides = std::pair{a, b};
         xKey = kx;
     }
-    if (e.has(kCellSize)) {
-        const double c = e.positiveSide(kCellSize);
+    if (e.has(HeaderKey::CellSize)) {
+        const double c = e.positiveSide(HeaderKey::CellSize);
         if (sides && !(sameSide(c, sides->first, extent) && sameSide(c, sides->second, extent)))
-            refuseHeader("keywords " + quotedToken(e.name(kCellSize)) + " (" + e.text(kCellSize) + ") and " +
+            refuseHeader("keywords " + quotedToken(e.name(HeaderKey::CellSize)) + " (" + e.text(HeaderKey::CellSize) + ") and " +
                          quotedToken(e.name(xKey)) + " (" + e.text(xKey) + ") give different cell sizes");
         return {c, c};
     }
@@ -104,7 +104,7 @@ std::pair<double, double> cellSides(const HeaderEntries &e, int64_t extent)
 bool interleavedHeader(const HeaderEntries &e)
 {
     for (HeaderKey k :
-         {kLayout, kNBands, kNBits, kPixelType, kBandRowBytes, kTotalRowBytes, kXDim, kYDim, kUlxMap, kUlyMap})
+         {HeaderKey::Layout, HeaderKey::NBands, HeaderKey::NBits, HeaderKey::PixelType, HeaderKey::BandRowBytes, HeaderKey::TotalRowBytes, HeaderKey::XDim, HeaderKey::YDim, HeaderKey::UlxMap, HeaderKey::UlyMap})
         if (e.has(k))
             return true;
     return false;
@@ -116,16 +116,16 @@ bool interleavedHeader(const HeaderEntries &e)
 double edge(const HeaderEntries &e, HeaderKey corner, HeaderKey centre, HeaderKey upperLeft, double side, bool isY,
             int32_t rows)
 {
-    HeaderKey first = kKeyCount;
+    HeaderKey first = HeaderKey::Count;
     for (HeaderKey k : {corner, centre, upperLeft}) {
         if (!e.has(k))
             continue;
-        if (first != kKeyCount)
+        if (first != HeaderKey::Count)
             refuseHeader("keywords " + quotedToken(e.name(first)) + " and " + quotedToken(e.name(k)) +
                          " both place the grid");
         first = k;
     }
-    if (first == kKeyCount) {
+    if (first == HeaderKey::Count) {
         if (interleavedHeader(e))
             refuseHeader("keyword " + quotedToken(isY ? "ULYMAP" : "ULXMAP") + " is missing");
         refuseHeader("keyword " + quotedToken(isY ? "yllcorner" : "xllcorner") + " is missing");
@@ -138,20 +138,20 @@ double edge(const HeaderEntries &e, HeaderKey corner, HeaderKey centre, HeaderKe
     return v - side / 2.0;
 }
 
-void interpret(const HeaderEntries &e, RasterHeader &out)
+void interpret(const HeaderEntries &e, GridHeader &out)
 {
     GridGeometry &g = out.grid;
-    g.cols = e.count(kNCols);
-    g.rows = e.count(kNRows);
+    g.cols = e.count(HeaderKey::NCols);
+    g.rows = e.count(HeaderKey::NRows);
     checkLayout(e, g.cols);
     out.bigEndian = bigEndian(e);
-    if (e.has(kRotation) && e.real(kRotation) != 0.0)
-        refuseHeader("keyword " + quotedToken(e.name(kRotation)) + " is " + e.text(kRotation) +
+    if (e.has(HeaderKey::Rotation) && e.real(HeaderKey::Rotation) != 0.0)
+        refuseHeader("keyword " + quotedToken(e.name(HeaderKey::Rotation)) + " is " + e.text(HeaderKey::Rotation) +
                      ": a rotated grid cannot be used");
 
     bool georeferenced = false;
     for (HeaderKey k :
-         {kXllCorner, kXllCenter, kYllCorner, kYllCenter, kUlxMap, kUlyMap, kCellSize, kDx, kDy, kXDim, kYDim})
+         {HeaderKey::XllCorner, HeaderKey::XllCenter, HeaderKey::YllCorner, HeaderKey::YllCenter, HeaderKey::UlxMap, HeaderKey::UlyMap, HeaderKey::CellSize, HeaderKey::Dx, HeaderKey::Dy, HeaderKey::XDim, HeaderKey::YDim})
         georeferenced = georeferenced || e.has(k);
     if (!georeferenced && interleavedHeader(e))
         refuseHeader("keywords 'ULXMAP', 'ULYMAP', 'XDIM' and 'YDIM' are missing: the header does not place the grid "
@@ -159,19 +159,19 @@ void interpret(const HeaderEntries &e, RasterHeader &out)
 
     const auto [xSide, ySide] = cellSides(e, std::max(g.cols, g.rows));
     // XDIM and YDIM that differ only by printing noise make one side.
-    g.cellsize = e.has(kCellSize) ? xSide : (xSide + ySide) / 2.0;
-    g.minx = edge(e, kXllCorner, kXllCenter, kUlxMap, xSide, false, g.rows);
-    g.miny = edge(e, kYllCorner, kYllCenter, kUlyMap, ySide, true, g.rows);
+    g.cellsize = e.has(HeaderKey::CellSize) ? xSide : (xSide + ySide) / 2.0;
+    g.minx = edge(e, HeaderKey::XllCorner, HeaderKey::XllCenter, HeaderKey::UlxMap, xSide, false, g.rows);
+    g.miny = edge(e, HeaderKey::YllCorner, HeaderKey::YllCenter, HeaderKey::UlyMap, ySide, true, g.rows);
     if (!std::isfinite(g.minx) || !std::isfinite(g.miny))
         refuseHeader("the grid's corner lies beyond the range of coordinates");
 
-    out.hasNodata = e.has(kNodata);
+    out.hasNodata = e.has(HeaderKey::Nodata);
     // A NaN marker is kept: it is what GDAL writes for a NaN nodata.
-    if (out.hasNodata && !parseFloatToken(e.text(kNodata), out.nodata))
-        e.unreadable(kNodata);
+    if (out.hasNodata && !parseFloatToken(e.text(HeaderKey::Nodata), out.nodata))
+        e.unreadable(HeaderKey::Nodata);
 }
 
-std::string parse(TextReader &reader, bool ascii, RasterHeader &out)
+std::string parse(TextReader &reader, bool ascii, GridHeader &out)
 {
     std::string reason;
     try {
@@ -188,14 +188,14 @@ std::string parse(TextReader &reader, bool ascii, RasterHeader &out)
 
 }  // namespace
 
-std::string parseAsciiGridHeader(TextReader &reader, RasterHeader &out)
+std::string parseAsciiGridHeader(TextReader &reader, GridHeader &out)
 {
     std::string reason = parse(reader, true, out);
     out.dataOffset = reader.lastTokenOffset();  // the value handed back
     return reason;
 }
 
-std::string parseFloatGridHeader(TextReader &reader, RasterHeader &out)
+std::string parseFloatGridHeader(TextReader &reader, GridHeader &out)
 {
     return parse(reader, false, out);
 }
