@@ -11,13 +11,24 @@ namespace lidar {
 
 namespace {
 
+// Clears O_NONBLOCK on a descriptor that is kept; -1 (the descriptor closed)
+// when that fails.
+int keepBlocking(int fd)
+{
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status >= 0 && ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == 0)
+        return fd;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+}
+
 // A regular file that another process holds a lease on (an SMB oplock, an
 // NFS delegation) refuses a non-blocking open with EWOULDBLOCK. A plain open
 // waits until the holder lets go; so does this one, for a regular file only:
 // the file is pinned with O_PATH (which never blocks) and, once seen to be
-// regular, opened again through its /proc entry, so that nothing swapped in
-// under the name can make the open block. Without /proc it is opened by name
-// and kept only if it is still the file that was seen.
+// regular, opened again as pinned.
 int openLeasedRegularFile(const char *name, int flags)
 {
     const int pinned = ::open(name, O_PATH | O_CLOEXEC);
@@ -25,30 +36,41 @@ int openLeasedRegularFile(const char *name, int flags)
         return -1;
     struct stat seen {};
     int fd = -1;
-    int error = 0;
-    if (::fstat(pinned, &seen) != 0) {
-        error = errno;
-    } else if (!S_ISREG(seen.st_mode)) {
-        error = ENXIO;
-    } else {
-        const std::string self = "/proc/self/fd/" + std::to_string(pinned);
-        fd = ::open(self.c_str(), flags);
-        if (fd < 0 && errno == ENOENT)
-            fd = ::open(name, flags);
-        struct stat opened {};
-        if (fd >= 0 && (::fstat(fd, &opened) != 0 || opened.st_dev != seen.st_dev || opened.st_ino != seen.st_ino)) {
-            ::close(fd);
-            fd = -1;
+    if (::fstat(pinned, &seen) == 0) {
+        if (S_ISREG(seen.st_mode))
+            fd = reopen_pinned(pinned, name, seen, flags, ENXIO);
+        else
             errno = ENXIO;
-        }
-        error = fd < 0 ? errno : 0;
     }
+    const int error = errno;
     ::close(pinned);
     errno = error;
     return fd;
 }
 
 }  // namespace
+
+int reopen_pinned(int pinned, const char *name, const struct stat &seen, int flags, int replacedError)
+{
+    const std::string self = "/proc/self/fd/" + std::to_string(pinned);
+    int fd = ::open(self.c_str(), flags);
+    if (fd < 0 && errno == ENOENT) {
+        // No /proc: by name, never waiting on what may have been swapped in,
+        // but waiting, as a plain open does, on a lease.
+        fd = ::open(name, flags | O_NONBLOCK);
+        if (fd < 0 && errno == EWOULDBLOCK)
+            fd = ::open(name, flags);
+    }
+    if (fd < 0)
+        return -1;
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || opened.st_dev != seen.st_dev || opened.st_ino != seen.st_ino) {
+        ::close(fd);
+        errno = replacedError;
+        return -1;
+    }
+    return keepBlocking(fd);
+}
 
 int open_without_blocking(const char *name, int flags)
 {
@@ -59,20 +81,13 @@ int open_without_blocking(const char *name, int flags)
     if (fd < 0)
         return errno == EWOULDBLOCK ? openLeasedRegularFile(name, flags) : -1;
     struct stat st {};
-    int status = 0;
-    int error = 0;
-    if (::fstat(fd, &st) != 0)
-        error = errno;
-    else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
-        error = ENXIO;
-    else if ((status = ::fcntl(fd, F_GETFL)) < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0)
-        error = errno;
+    const int error = ::fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) ? ENXIO : 0;
     if (error != 0) {
         ::close(fd);
         errno = error;
         return -1;
     }
-    return fd;
+    return keepBlocking(fd);
 }
 
 FilePtr open_file(const char *name, const char *mode)

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <sys/stat.h>
 
 namespace lidar {
 
@@ -19,6 +20,13 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // open opens them, waiting, as it does, for a lease on the file to be
 // released. `flags` gives the access mode and any other flags.
 int open_without_blocking(const char *name, int flags);
+
+// Opens again, with `flags`, the file that `pinned` (an O_PATH descriptor)
+// holds and `seen` describes: through its /proc entry, so that nothing put
+// under the name since can be opened instead; without /proc, by `name`,
+// kept only if it is still that file (else -1, errno `replacedError`).
+// Waits on a lease as a plain open does; never on a FIFO put in its place.
+int reopen_pinned(int pinned, const char *name, const struct stat &seen, int flags, int replacedError);
 
 // fopen for reading ("r", "rb", "r+b") through open_without_blocking.
 FilePtr open_file(const char *name, const char *mode);

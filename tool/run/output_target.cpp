@@ -1,5 +1,7 @@
 #include "run/output_target.h"
 
+#include "lidar/internal/file_handle.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -74,26 +76,13 @@ int OutputTarget::openForWriting() const
         errno = ENOENT;
         return -1;
     }
-    constexpr int kFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
-    // Through /proc the pinned file itself is opened; without /proc, the
-    // name, kept only if it still stands for that file.
-    const std::string self = "/proc/self/fd/" + std::to_string(pinned_);
-    int fd = ::open(self.c_str(), kFlags);
-    if (fd < 0 && errno == ENOENT)
-        fd = ::open(path_.c_str(), kFlags | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        return -1;
+    // Replaced or removed since the start of the run: nothing to write.
+    const int fd =
+        lidar::reopen_pinned(pinned_, path_.c_str(), status_, O_WRONLY | O_CLOEXEC | O_NOCTTY, ENOENT);
     struct stat st {};
-    int error = 0;
-    if (::fstat(fd, &st) != 0)
-        error = errno;
-    else if (st.st_dev != status_.st_dev || st.st_ino != status_.st_ino || st.st_nlink == 0)
-        error = ENOENT;  // replaced or removed since the start of the run
-    else if (const int status = ::fcntl(fd, F_GETFL); status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0)
-        error = errno;
-    if (error != 0) {
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_nlink == 0)) {
         ::close(fd);
-        errno = error;
+        errno = ENOENT;
         return -1;
     }
     return fd;
