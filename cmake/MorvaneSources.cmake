@@ -3,6 +3,7 @@
 
 set(MORVANE_LIDAR_SOURCES
   ${MORVANE_ROOT}/lidar/internal/file_handle.cpp
+  ${MORVANE_ROOT}/lidar/internal/file_mapping.cpp
   ${MORVANE_ROOT}/lidar/internal/process_exit.cpp
   ${MORVANE_ROOT}/lidar/internal/read_at.cpp
   ${MORVANE_ROOT}/lidar/internal/record_extent.cpp

@@ -18,8 +18,9 @@ struct Selection {
 };
 
 // Each kernel selects among count records of len bytes, writing the selected
-// ones in order from `keep` on (keep is records itself or lies a whole number
-// of records before it) and counting the others in tally. It stops at the
+// ones in order from `keep` on (keep is records itself, lies a whole number
+// of records before it, or starts a block of its own for count records, as
+// where the records are read from a mapping) and counting the others in tally. It stops at the
 // first record that lies in the grid outside the window held, leaving it and
 // every later record untouched.
 //
