@@ -57,10 +57,23 @@ CellBlock CellBlock::allocate(size_t count)
     return block;
 }
 
+CellBlock CellBlock::mapFile(int fd, uint64_t offset, size_t count)
+{
+    CellBlock block;
+    if (count > SIZE_MAX / sizeof(float))
+        return block;
+    block.file_ = lidar::FileMapping::map(fd, offset, count * sizeof(float));
+    if (block.file_)
+        // Only read: the kernels take cells as floats, never write them.
+        block.cells_ = reinterpret_cast<float *>(const_cast<uint8_t *>(block.file_.data()));
+    return block;
+}
+
 CellBlock &CellBlock::operator=(CellBlock &&other) noexcept
 {
     if (this != &other) {
         reset();
+        file_ = static_cast<lidar::FileMapping &&>(other.file_);
         cells_ = other.cells_;
         mapping_ = other.mapping_;
         mappedBytes_ = other.mappedBytes_;
@@ -73,6 +86,10 @@ CellBlock &CellBlock::operator=(CellBlock &&other) noexcept
 
 void CellBlock::reset()
 {
+    if (file_) {
+        file_.reset();
+        cells_ = nullptr;
+    }
 #ifdef MORVANE_CELLS_ON_HEAP
     delete[] cells_;
 #endif

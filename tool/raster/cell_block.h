@@ -9,13 +9,20 @@
 #ifndef MORVANE_CELL_BLOCK_H
 #define MORVANE_CELL_BLOCK_H
 
+#include "lidar/internal/file_mapping.h"
+
 #include <cstddef>
+#include <cstdint>
 
 class CellBlock {
 public:
     CellBlock() = default;
     // count cells, or an empty block when the memory cannot be had.
     static CellBlock allocate(size_t count);
+    // count cells of a file read where they lie, from byte `offset` on (a
+    // multiple of four): a read-only mapping, whose cells are never written;
+    // an empty block where the file cannot be mapped.
+    static CellBlock mapFile(int fd, uint64_t offset, size_t count);
     ~CellBlock() { reset(); }
     CellBlock(CellBlock &&other) noexcept { *this = static_cast<CellBlock &&>(other); }
     CellBlock &operator=(CellBlock &&other) noexcept;
@@ -26,11 +33,15 @@ public:
     float &operator[](size_t k) const { return cells_[k]; }
     explicit operator bool() const { return cells_ != nullptr; }
     void reset();
+    // The mapping of a file's cells read in place, or none: a read of it
+    // faults where the file was cut short since.
+    const lidar::FileMapping &fileMapping() const { return file_; }
 
 private:
     float *cells_ = nullptr;
     void *mapping_ = nullptr;  // what munmap releases
     size_t mappedBytes_ = 0;
+    lidar::FileMapping file_;
 };
 
 #endif

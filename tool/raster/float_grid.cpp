@@ -9,6 +9,8 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -31,6 +33,26 @@ void swapBytes(float *cells, size_t count)
 }
 
 }  // namespace
+
+std::optional<CellsInPlace> mapFloatGridCells(const GridHeader &h, std::FILE *file, const CellWindow &window,
+                                              const RowProgress &progress)
+{
+    const GridGeometry &g = h.grid;
+    struct stat st {};
+    if (h.bigEndian || std::endian::native != std::endian::little || window.cellCount() == 0 ||
+        ::fstat(::fileno(file), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    // The window's rows whole: one run of the file, its northern row first.
+    const CellWindow rows{window.rowBegin, window.rowEnd, 0, g.cols};
+    const uint64_t firstRow = static_cast<uint64_t>(g.rows - window.rowEnd);
+    CellBlock cells = CellBlock::mapFile(::fileno(file), firstRow * static_cast<uint64_t>(g.cols) * sizeof(float),
+                                         static_cast<size_t>(rows.cellCount()));
+    if (!cells)
+        return std::nullopt;
+    for (int32_t row = g.rows - 1; row >= 0; --row)
+        progress.row(row);
+    return CellsInPlace{rows, std::move(cells)};
+}
 
 // Only the window's rows are read, and of each only its columns: a tile's
 // cells out of a DEM of any size. When the window spans whole rows they lie

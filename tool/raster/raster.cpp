@@ -6,8 +6,10 @@
 #include "raster/memory_limit.h"
 #include "run_failure.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <sys/stat.h>
@@ -126,6 +128,13 @@ void loadCells(Raster &r, const CellWindow &window, bool progress)
     checkFileHoldsGrid(r, file.get());
     checkFitsInMemory(r, window.cellCount(), 0);
     const RowProgress rows = startProgress(r, progress);
+    if (!r.ascii()) {
+        if (std::optional<CellsInPlace> mapped = mapFloatGridCells(r.header, file.get(), window, rows)) {
+            r.window = mapped->window;
+            r.cells = std::move(mapped->cells);
+            return;
+        }
+    }
     CellBlock cells = allocateCells(window.cellCount());
     if (r.ascii())
         readAsciiGridCells(r.file, r.header, file.get(), window, cells.get(), rows);
@@ -150,6 +159,17 @@ void loadBlocks(Raster &r, std::vector<BlockId> blocks, bool progress)
     r.window = CellWindow::whole(r.grid());
     r.blocks = std::move(directory);
     r.cells = std::move(cells);
+}
+
+void failCellsCutShort(const Raster &r)
+{
+    // Cut short since it was checked, or else unreadable where it lies.
+    struct stat st {};
+    const GridGeometry &g = r.grid();
+    if (::stat(r.file.data.c_str(), &st) == 0 &&
+        static_cast<uint64_t>(st.st_size) < CellWindow::whole(g).cellCount() * sizeof(float))
+        failRun("\nRaster file %s ends before its %d x %d values\n", r.file.data.c_str(), g.rows, g.cols);
+    failRun("\nCannot read raster file %s: %s\n", r.file.data.c_str(), std::strerror(EIO));
 }
 
 void releaseCells(Raster &r)

@@ -52,6 +52,11 @@ void loadCells(Raster &raster, const CellWindow &window, bool progress);
 // message and fails the run.
 void loadBlocks(Raster &raster, std::vector<BlockId> blocks, bool progress);
 
+// Ends the run where a read of cells held in place faulted: the raster
+// file was cut short under the run (the message of a file that ends
+// early), or could not be read there.
+[[noreturn]] void failCellsCutShort(const Raster &raster);
+
 // Lets the cells held go (before new ones are loaded, so that the two are
 // never held at once).
 void releaseCells(Raster &raster);

@@ -123,19 +123,21 @@ PointSelection selectPoints(std::FILE *in, std::FILE *out, const char *inName, c
         const size_t got = source.next(done, want, block.data(), records);
         const int readError = errno;
         Selection s{};
-        const void *fault = lidar::readMapped({&source.window()}, [&] {
+        const void *fault = lidar::readMapped({&source.window(), &raster.cells.fileMapping()}, [&] {
             s = selectRecords(block.data(), records, got, len, c, result.tally);
         });
         // A point outside the cells held: hold what the rest needs, go on.
         while (fault == nullptr && s.classified < got) {
             holdCellsForRest(raster, header, inName, ::fileno(in), done + s.classified);
             c = SelectionContext(header, raster, lowLimit, highLimit);
-            fault = lidar::readMapped({&source.window()}, [&] {
+            fault = lidar::readMapped({&source.window(), &raster.cells.fileMapping()}, [&] {
                 const Selection rest = selectRecords(s.keptEnd, records + s.classified * len, got - s.classified,
                                                      len, c, result.tally);
                 s = {rest.keptEnd, s.classified + rest.classified};
             });
         }
+        if (fault != nullptr && raster.cells.fileMapping().contains(fault))
+            failCellsCutShort(raster);
         if (fault != nullptr) {
             // The file was cut short under the mapping: it ends where it now
             // ends, as a read would have found it; else the read failed.
