@@ -42,6 +42,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace morvane;
+
 namespace {
 
 std::FILE *report = stdout;

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+using namespace morvane;
+
 namespace {
 
 constexpr std::string_view kOldOutput = "output of an earlier run";

@@ -686,8 +686,8 @@ TEST_P(EdgeRun, SucceedsWithExactTallyAndIntactInputs)
     const RunResult r = runMorvaneGuarded({raster, "in.las", "out.las", tc.low, tc.high}, dir.path());
 
     ASSERT_NE(r.status, kTimedOut);
-    const Selection ref = selectPoints(tc.grid, LasSpec{}, tc.points, std::strtod(tc.low.c_str(), nullptr),
-                                       std::strtod(tc.high.c_str(), nullptr));
+    const ExpectedCut ref = expectedCut(tc.grid, LasSpec{}, tc.points, std::strtod(tc.low.c_str(), nullptr),
+                                        std::strtod(tc.high.c_str(), nullptr));
     EXPECT_EQ(ref.tally, tc.expected) << "the reference disagrees with the table";
     EXPECT_EQ(r.status, ref.selected.empty() ? 1 : 0) << r.out;
     EXPECT_EQ(r.err, "");
@@ -747,10 +747,9 @@ TEST_P(LeasedFile, IsReadOnceTheHolderLetsGo)
     EXPECT_TRUE(readFile(dir / "out.las") == readFile(dir / "alone.las"));
 }
 
-INSTANTIATE_TEST_SUITE_P(FaultInjection, LeasedFile, ::testing::Values("in.las", "grid.asc"),
-                         [](const auto &param) {
-                             const std::string name = param.param;
-                             return name.substr(0, name.find('.'));
-                         });
+INSTANTIATE_TEST_SUITE_P(FaultInjection, LeasedFile, ::testing::Values("in.las", "grid.asc"), [](const auto &param) {
+    const std::string name = param.param;
+    return name.substr(0, name.find('.'));
+});
 
 }  // namespace

@@ -33,9 +33,9 @@ struct Scenario {
 
     // Runs with the given limits: the console must be the golden transcript,
     // the tally and the output bytes those of the reference.
-    Selection check(const std::string &golden, const std::string &low, const std::string &high) const
+    ExpectedCut check(const std::string &golden, const std::string &low, const std::string &high) const
     {
-        const Selection ref = selectPoints(grid, layout, points, std::stod(low), std::stod(high));
+        const ExpectedCut ref = expectedCut(grid, layout, points, std::stod(low), std::stod(high));
         const RunResult r = run(low, high);
         EXPECT_EQ(r.status, ref.selected.empty() ? 1 : 0);
         EXPECT_EQ(maskTiming(r.out), goldenTranscript(golden, maskTiming(r.out)));
@@ -87,7 +87,7 @@ TEST(EndToEnd, SelectsAgainstTheCellUnderEachPointWithExactConsoleAndBytes)
             {1999, 2999, 200 + 150, 2},  // north-east cell (value 2), z = 3.5 → selected
             {1000, 2000, 50, 1},         // row 2 col 1 (value 2), z = 0.5 → not selected
         };
-        const Selection ref = s.check(form == GridForm::Ascii ? "selects_asc" : "selects_flt", "1", "3");
+        const ExpectedCut ref = s.check(form == GridForm::Ascii ? "selects_asc" : "selects_flt", "1", "3");
         EXPECT_EQ(ref.tally, (PrintedTally{5, 2, 0, 4}));
     }
 }

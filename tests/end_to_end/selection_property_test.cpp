@@ -29,6 +29,8 @@
 #include <string>
 #include <vector>
 
+using namespace morvane;
+
 using namespace test_support;
 
 namespace {
@@ -208,7 +210,8 @@ Files writeSurvey(const TempDir &dir, const Survey &s, const std::string &input)
 // reference output byte for byte (or none when nothing is selected).
 void checkRun(const Survey &s, const std::string &input, const Files &f, int status, const std::string &console)
 {
-    const Selection ref = selectPoints(s.grid, s.layout, s.points, std::atof(s.low.c_str()), std::atof(s.high.c_str()));
+    const ExpectedCut ref = expectedCut(s.grid, s.layout, s.points, std::atof(s.low.c_str()),
+                                        std::atof(s.high.c_str()));
     const auto n = static_cast<uint32_t>(s.points.size());
     bool percentagesOk = false;
     const PrintedTally printed = consoleTally(console, n, percentagesOk);

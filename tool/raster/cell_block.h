@@ -11,6 +11,8 @@
 
 #include <cstddef>
 
+namespace morvane {
+
 class CellBlock {
 public:
     CellBlock() = default;
@@ -32,5 +34,7 @@ private:
     void *mapping_ = nullptr;  // what munmap releases
     size_t mappedBytes_ = 0;
 };
+
+}  // namespace morvane
 
 #endif

@@ -1,11 +1,11 @@
 #include "raster/cells_needed.h"
 
 #include "lidar/internal/block_size.h"
-#include "raster/raster.h"
 #include "lidar/internal/read_at.h"
 #include "lidar/internal/record_extent.h"
-#include "run_failure.h"
 #include "lidar/internal/unaligned.h"
+#include "raster/raster.h"
+#include "run_failure.h"
 
 #include <algorithm>
 #include <bit>
@@ -13,6 +13,8 @@
 #include <optional>
 #include <sys/stat.h>
 #include <unordered_set>
+
+namespace morvane {
 
 namespace {
 
@@ -249,3 +251,5 @@ void holdCellsForRest(Raster &raster, const LAS12Header &h, const char *inName, 
                 inName, h.MinX, h.MaxX, h.MinY, h.MaxY, needed.window.rows(), needed.window.cols());
     holdCells(raster, needed, false);
 }
+
+}  // namespace morvane

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace morvane {
+
 struct Raster;
 
 // The cells a run holds: the window (the box around the points and one cell
@@ -56,5 +58,7 @@ void holdCells(Raster &raster, const CellsNeeded &needed, bool progress);
 // cells under the records still to come, read from the file. When they
 // cannot be held, the failure is printed and the run failed.
 void holdCellsForRest(Raster &raster, const LAS12Header &h, const char *inName, int fd, uint64_t from);
+
+}  // namespace morvane
 
 #endif

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+namespace morvane {
+
 namespace {
 
 // Exactly `bytes` bytes at `offset`, unless the file ends or fails first.
@@ -35,8 +37,8 @@ void swapBytes(float *cells, size_t count)
 // Only the window's rows are read, and of each only its columns: a tile's
 // cells out of a DEM of any size. When the window spans whole rows they lie
 // in the file as one run, read in blocks of about 1 MiB.
-void readFloatGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window,
-                        float *cells, const RowProgress &progress)
+void readFloatGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window, float *cells,
+                        const RowProgress &progress)
 {
     const GridGeometry &g = h.grid;
     const int fd = ::fileno(file);
@@ -90,3 +92,5 @@ void readFloatGridBlocks(const GridFile &f, const GridHeader &h, std::FILE *file
         progress.row(r);
     }
 }
+
+}  // namespace morvane

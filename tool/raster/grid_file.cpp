@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace morvane {
+
 std::optional<GridFile> classifyGridFile(const char *name)
 {
     if (lidar::has_extension(name, "asc"))
@@ -58,3 +60,5 @@ void RowProgress::row(int32_t r) const
         std::printf("\r... Reading Raster ... %3d%% done%46s\r", percent, " ");
     std::fflush(stdout);
 }
+
+}  // namespace morvane

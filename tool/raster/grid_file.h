@@ -4,12 +4,14 @@
 #ifndef MORVANE_GRID_FILE_H
 #define MORVANE_GRID_FILE_H
 
-#include "lidar/internal/file_handle.h"
 #include "grid_header/grid_header.h"
+#include "lidar/internal/file_handle.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
+
+namespace morvane {
 
 struct GridFile {
     bool ascii = false;  // an ASCII grid, else a binary float grid
@@ -40,5 +42,7 @@ private:
     int32_t percentPerStep_;
     int32_t step_ = 1;
 };
+
+}  // namespace morvane
 
 #endif

@@ -10,17 +10,21 @@
 
 #include <cstdio>
 
+namespace morvane {
+
 // Fill `cells` (window.rows() x window.cols(), northern row first); a
 // failure prints its message and fails the run.
-void readAsciiGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window,
-                        float *cells, const RowProgress &progress);
-void readFloatGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window,
-                        float *cells, const RowProgress &progress);
+void readAsciiGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window, float *cells,
+                        const RowProgress &progress);
+void readFloatGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window, float *cells,
+                        const RowProgress &progress);
 
 // Fill the blocks of `blocks`, each in its slot (blockCellIndex).
 void readAsciiGridBlocks(const GridFile &f, const GridHeader &h, std::FILE *file, const BlockDirectory &blocks,
                          float *cells, const RowProgress &progress);
 void readFloatGridBlocks(const GridFile &f, const GridHeader &h, std::FILE *file, const BlockDirectory &blocks,
                          float *cells, const RowProgress &progress);
+
+}  // namespace morvane
 
 #endif

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <utility>
 
+namespace morvane {
+
 namespace {
 
 void printDescription(const Raster &r)
@@ -165,3 +167,5 @@ Raster readRaster(const char *name)
     loadCells(r, CellWindow::whole(r.grid()), true);
     return r;
 }
+
+}  // namespace morvane

@@ -14,8 +14,10 @@
 #include <optional>
 #include <vector>
 
+namespace morvane {
+
 struct Raster {
-    GridFile file;        // which kind, and its file names
+    GridFile file;      // which kind, and its file names
     GridHeader header;  // shape, georeference, NODATA, byte order, where an .asc's values begin
     // The cells held: window.rows() x window.cols() of them, in one block
     // laid out as the files hold them (CellWindow::indexOf); or, where
@@ -68,5 +70,7 @@ uint64_t blockDirectoryBytes(const std::vector<BlockId> &blocks);
 
 // openRaster, then every cell with progress: the whole grid in memory.
 Raster readRaster(const char *name);
+
+}  // namespace morvane
 
 #endif

@@ -7,6 +7,8 @@
 #include <string>
 #include <sys/stat.h>
 
+namespace morvane {
+
 namespace {
 
 // The mode of what a name stands for, links followed; false when nothing is there.
@@ -29,7 +31,7 @@ void refuseSpecialInput(const char *name)
     }
 }
 
-void refuseSpecialOutput(const morvane::OutputTarget &output)
+void refuseSpecialOutput(const OutputTarget &output)
 {
     if (output.exists() && !S_ISREG(output.status().st_mode)) {
         failRun("\nOutput file %s is not a regular file\n", output.name().c_str());
@@ -37,7 +39,7 @@ void refuseSpecialOutput(const morvane::OutputTarget &output)
 }
 
 void refuseOverwritingInputs(const char *raster, const std::optional<GridFile> &grid, const char *input,
-                             const morvane::OutputTarget &output)
+                             const OutputTarget &output)
 {
     std::string guarded[] = {input, raster, ""};
     if (grid && !grid->ascii)
@@ -49,3 +51,5 @@ void refuseOverwritingInputs(const char *raster, const std::optional<GridFile> &
         }
     }
 }
+
+}  // namespace morvane

@@ -9,11 +9,15 @@
 
 #include <optional>
 
+namespace morvane {
+
 // Each prints the refusal and fails the run.
-void refuseSpecialInput(const char *name);   // a pipe or device would block or be consumed
-void refuseSpecialOutput(const morvane::OutputTarget &output);  // only a regular file can be replaced whole
+void refuseSpecialInput(const char *name);             // a pipe or device would block or be consumed
+void refuseSpecialOutput(const OutputTarget &output);  // only a regular file can be replaced whole
 // The raster, its .hdr and the input LAS are never overwritten.
 void refuseOverwritingInputs(const char *raster, const std::optional<GridFile> &grid, const char *input,
-                             const morvane::OutputTarget &output);
+                             const OutputTarget &output);
+
+}  // namespace morvane
 
 #endif

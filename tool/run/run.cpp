@@ -27,6 +27,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace morvane {
+
 namespace {
 
 struct Limits {
@@ -54,7 +56,7 @@ Limits checkArguments(char **argv)
 }
 
 // The files' kinds, the input LAS, and no output over an input.
-void checkFiles(char **argv, const std::optional<GridFile> &grid, const morvane::OutputTarget &output)
+void checkFiles(char **argv, const std::optional<GridFile> &grid, const OutputTarget &output)
 {
     refuseSpecialInput(argv[2]);
     if (check_las(argv[2]) < 0)
@@ -121,7 +123,7 @@ int run(char **argv)
     const std::clock_t cstart = std::clock();
     const Limits limits = checkArguments(argv);
     const std::optional<GridFile> grid = classifyGridFile(argv[1]);
-    const morvane::OutputTarget target(argv[3]);
+    const OutputTarget target(argv[3]);
     checkFiles(argv, grid, target);
 
     Input in = openInput(argv[2]);
@@ -196,3 +198,5 @@ int morvaneMain(int argc, char **argv)
         return -1;
     }
 }
+
+}  // namespace morvane

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <vector>
 
+namespace morvane {
+
 namespace {
 
 // The vector kernel where the processor has it: same result, bit for bit.
@@ -76,3 +78,5 @@ PointSelection selectPoints(std::FILE *in, std::FILE *out, const char *inName, c
     result.recordsRead = static_cast<uint32_t>(done);
     return result;
 }
+
+}  // namespace morvane

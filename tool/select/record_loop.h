@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace morvane {
+
 enum class LoopStatus { Ok, ShortInput, ReadError, WriteError };
 
 struct PointSelection {
@@ -30,5 +32,7 @@ struct PointSelection {
 // cannot be held, the failure is printed and the run failed.
 PointSelection selectPoints(std::FILE *in, std::FILE *out, const char *inName, const LAS12Header &header,
                             Raster &raster, double lowLimit, double highLimit);
+
+}  // namespace morvane
 
 #endif

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace morvane {
+
 SelectionContext::SelectionContext(const LAS12Header &h, const Raster &raster, double lowLimit, double highLimit)
     : xScale(h.XScaleFactor), xOffset(h.XOffset), yScale(h.YScaleFactor), yOffset(h.YOffset), zScale(h.ZScaleFactor),
       zOffset(h.ZOffset), minx(raster.grid().minx), miny(raster.grid().miny), cellsize(raster.grid().cellsize),
@@ -30,3 +32,5 @@ SelectionContext::SelectionContext(const LAS12Header &h, const Raster &raster, d
         nearBorder = (std::max(rows, cols) + 2.0) * 0x1p-48;
     }
 }
+
+}  // namespace morvane

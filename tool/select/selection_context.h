@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace morvane {
+
 struct Raster;
 
 // Everything the classification reads, widened to double once per run.
@@ -39,5 +41,7 @@ struct SelectionContext {
 
     SelectionContext(const LAS12Header &h, const Raster &raster, double lowLimit, double highLimit);
 };
+
+}  // namespace morvane
 
 #endif

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+using namespace morvane;
+
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
