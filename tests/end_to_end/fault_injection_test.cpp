@@ -479,6 +479,30 @@ const std::vector<Case> &failureCases()
                          a[0] = "dem.flt";
                      },
                      "Raster file dem.flt holds fewer than 2000000 x 1000 values", true});
+        auto inputWith = [](LasSpec layout) {
+            return [layout](const TempDir &d, std::vector<std::string> &) { writeFile(d / "in.las", baseLas(layout)); };
+        };
+        LasSpec offsetInsideHeader;
+        offsetInsideHeader.offsetToData = 100;
+        c.push_back({"OffsetToDataInsideHeader", inputWith(offsetInsideHeader),
+                     "\nOffsetToData of in.las (100) lies inside the 227-byte header\n", true});
+        LasSpec shortRecords;
+        shortRecords.versionMinor = 0;
+        shortRecords.format = 2;
+        shortRecords.recordLength = 12;
+        c.push_back({"RecordLengthBelowARecord", inputWith(shortRecords),
+                     "\nPoint record length of in.las (12 bytes) is shorter than a LAS point record\n", true});
+        // A count above 2^31 printed unsigned, in the files' lines and the refusal.
+        LasSpec hugeCount;
+        hugeCount.declaredCount = 2147483648LL;
+        c.push_back({"CountAbove31Bits", inputWith(hugeCount),
+                     "                  2147483648 points\nOutput LAS File         out.las\n"
+                     "... processing ... ( 0% done )\r\nFile in.las ends after 40 of its 2147483648 point records\n"});
+        c.push_back({"AsciiGridEndsBeforeItsValues",
+                     [](const TempDir &d, std::vector<std::string> &) {
+                         writeFile(d / "grid.asc", gridHeader(2, 2, "100", "200", "10", "-9999") + "1 2\n3");
+                     },
+                     "\nRaster file grid.asc ends before its 2 x 2 values\n", true});
         c.push_back({"AsciiGridShorterThanHeaderSays",
                      [](const TempDir &d, std::vector<std::string> &) {
                          writeFile(d / "grid.asc", gridHeader(1000, 2000000, "100", "200", "1", "-9999") + "1 2 3\n");
@@ -594,6 +618,7 @@ struct EdgeCase {
     std::string low, high;
     PrintedTally expected;
     bool capitalNaN = false;  // the grid's last NaN cell spelt "NaN"
+    LasSpec layout{};
 };
 
 // 1 x 2 grid of 10-unit cells at (100, 200): west cell NaN, east cell east.
@@ -658,6 +683,43 @@ const std::vector<EdgeCase> &edgeCases()
                      digits("-2", 308),
                      digits("-1", 308) + ".5",
                      {0, 2, 1, 1}});
+        // NODATA written with an exponent, as raster tools write the float
+        // minimum: the whole token is the marker.
+        TestGrid exponentNodata = baseGrid();
+        exponentNodata.nodata = "-3.4028234663852886e+38";
+        exponentNodata.south = {10, 20, 30, -3.4028234663852886e+38f};
+        c.push_back({"NodataWrittenWithAnExponent",
+                     exponentNodata,
+                     asc,
+                     {{10500, 20500, 1000}, {11500, 21500, 1000}, {5000, 5000, 1000}},
+                     "-1",
+                     "5",
+                     {1, 0, 1, 1}});
+        // Row 2^32 would wrap to row 0 in 32 bits; an infinite scale gives an
+        // infinite quotient: both are outside.
+        LasSpec wrappingRow;
+        wrappingRow.offset[1] = 200;
+        wrappingRow.scale[1] = 42949672960.0;  // 2^32 cells of 10 per unit
+        LasSpec infiniteScale;
+        infiniteScale.scale[0] = INFINITY;
+        const std::vector<Point> twoAtTheCorner = {{10500, 1, 1000}, {11500, 1, 1000}};
+        c.push_back({"RowBeyond2To32", baseGrid(), asc, twoAtTheCorner, "-1", "5", {0, 0, 0, 2}, false, wrappingRow});
+        c.push_back(
+            {"InfiniteScale", baseGrid(), asc, twoAtTheCorner, "-1", "5", {0, 0, 0, 2}, false, infiniteScale});
+        // A 1.1 file declaring format 3 with 40-byte records: each passes whole.
+        LasSpec longRecords;
+        longRecords.versionMinor = 1;
+        longRecords.format = 3;
+        longRecords.recordLength = 40;
+        c.push_back({"LongerRecordsOfFormat3",
+                     baseGrid(),
+                     asc,
+                     {{10500, 20500, 1000}, {11500, 20500, 9000}, {10500, 21500, 3300}},
+                     "-1",
+                     "5",
+                     {2, 1, 0, 0},
+                     false,
+                     longRecords});
         return c;
     }();
     return cases;
@@ -674,7 +736,7 @@ TEST_P(EdgeRun, SucceedsWithExactTallyAndIntactInputs)
 {
     const EdgeCase &tc = GetParam();
     TempDir dir;
-    const std::string input = buildLas(LasSpec{}, tc.points);
+    const std::string input = buildLas(tc.layout, tc.points);
     writeFile(dir / "in.las", input);
     const std::string raster = tc.grid.write(dir, tc.form, tc.form == GridForm::Ascii ? "grid" : "dem");
     if (tc.capitalNaN) {
@@ -686,7 +748,7 @@ TEST_P(EdgeRun, SucceedsWithExactTallyAndIntactInputs)
     const RunResult r = runMorvaneGuarded({raster, "in.las", "out.las", tc.low, tc.high}, dir.path());
 
     ASSERT_NE(r.status, kTimedOut);
-    const ExpectedCut ref = expectedCut(tc.grid, LasSpec{}, tc.points, std::strtod(tc.low.c_str(), nullptr),
+    const ExpectedCut ref = expectedCut(tc.grid, tc.layout, tc.points, std::strtod(tc.low.c_str(), nullptr),
                                         std::strtod(tc.high.c_str(), nullptr));
     EXPECT_EQ(ref.tally, tc.expected) << "the reference disagrees with the table";
     EXPECT_EQ(r.status, ref.selected.empty() ? 1 : 0) << r.out;

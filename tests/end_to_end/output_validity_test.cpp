@@ -7,6 +7,7 @@
 #include "las_reader.h"
 #include "reference.h"
 #include "test_files.h"
+#include "text_format.h"
 
 #include <gtest/gtest.h>
 

@@ -46,9 +46,9 @@ const Geometry kGeometries[] = {
 double cornerAsWritten(double corner, double cell, GridForm form, bool isY, int rows)
 {
     if (form != GridForm::FloatEhdr)
-        return std::strtod(TestGrid::number(corner).c_str(), nullptr);
+        return std::strtod(exactDecimal(corner).c_str(), nullptr);
     const double centre = std::strtod(
-        TestGrid::number(isY ? corner + rows * cell - cell / 2 : corner + cell / 2).c_str(), nullptr);
+        exactDecimal(isY ? corner + rows * cell - cell / 2 : corner + cell / 2).c_str(), nullptr);
     return isY ? centre + cell / 2 - rows * cell : centre - cell / 2;
 }
 
