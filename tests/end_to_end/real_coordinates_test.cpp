@@ -150,7 +150,6 @@ TEST(RealCoordinates, NanNodataInEveryRasterForm)
             TempDir dir;
             const std::string raster = grid.write(dir, form);
             const std::vector<Point> points = {{500, 500, 500, 1}, {1500, 500, 500, 1}};
-            EXPECT_EQ(expectedCut(grid, layout, points, -1, 1).tally, c.expected);
             writeFile(dir / "in.las", buildLas(layout, points));
             const RunResult r = runMorvane({raster, "in.las", "out.las", "-1", "1"}, dir.path());
             ASSERT_EQ(r.status, 0) << r.out;

@@ -108,22 +108,6 @@ TEST(EndToEnd, NodataCellsAndNegativeLimits)
     EXPECT_EQ(s.check("nodata_negative_limits", "-2", "1.5").tally, (PrintedTally{3, 1, 2, 0}));
 }
 
-TEST(EndToEnd, EveryVersionAndFormat)
-{
-    for (uint8_t minor = 0; minor <= 2; ++minor) {
-        for (uint8_t format = 0; format <= 3; ++format) {
-            SCOPED_TRACE(std::to_string(minor) + "/" + std::to_string(format));
-            Scenario s;
-            threeByTwo(s);
-            s.layout.versionMinor = minor;
-            s.layout.format = format;
-            for (int i = 0; i < 40; ++i)
-                s.points.push_back({i * 50, i * 70, 100 * (i % 9), static_cast<uint8_t>(1 + i % 7)});
-            s.check("every_version_and_format", "0", "3");
-        }
-    }
-}
-
 // One progress line per hundredth of the points, or only the first line
 // when there are fewer than a hundred; the percentage is i / step, past 100
 // when the step rounds down.
