@@ -178,7 +178,7 @@ uint64_t recordsInFile(const LAS12Header &h, int fd)
 
 CellsNeeded cellsForRecords(const GridGeometry &g, const LAS12Header &h, int fd, uint64_t from, uint64_t to)
 {
-    if (h.PointDataRecordLength < sizeof(LAS12fm0) || from >= to)
+    if (from >= to)
         return {};
     LAS12Header upTo = h;
     upTo.NumberOfPointReturns = static_cast<uint32_t>(to);
@@ -203,7 +203,7 @@ CellsNeeded cellsForRecords(const GridGeometry &g, const LAS12Header &h, int fd,
 
 CellsNeeded cellsForInput(const Raster &raster, const LAS12Header &h, int fd)
 {
-    if (h.NumberOfPointReturns == 0 || h.PointDataRecordLength < sizeof(LAS12fm0))
+    if (h.NumberOfPointReturns == 0)
         return {};
     // A file that ends early needs the cells of the records it holds only:
     // the record loop then reports where it ends.

@@ -40,7 +40,8 @@ uint64_t recordsInFile(const LAS12Header &h, int fd);
 // What records [from, to) of the input open on fd need: the box around
 // them (and one cell beyond), or, where that box would cost more than 8 MiB
 // beyond the blocks under their points, those blocks. Records that cannot
-// all be read need the whole grid.
+// all be read need the whole grid. The header is one without a problem
+// (lidar::header_problem), as for the two calls below.
 CellsNeeded cellsForRecords(const GridGeometry &g, const LAS12Header &h, int fd, uint64_t from, uint64_t to);
 
 // The cells a run holds before its record loop, for the input open on fd.
