@@ -10,13 +10,20 @@
 
 namespace morvane {
 
-std::optional<GridFile> classifyGridFile(const char *name)
+GridFile classifyGridFile(const char *name)
 {
     if (lidar::has_extension(name, "asc"))
-        return GridFile{true, name, name};
+        return {GridKind::Ascii, name, name};
     if (lidar::has_extension(name, "flt"))
-        return GridFile{false, name, lidar::companion_header_name(name)};
-    return std::nullopt;
+        return {GridKind::Float, name, lidar::companion_header_name(name)};
+    return {GridKind::Unknown, name, name};
+}
+
+std::vector<std::string> GridFile::files() const
+{
+    if (kind == GridKind::Float)
+        return {data, header};
+    return {data};
 }
 
 lidar::FilePtr openGridFileOrFail(const std::string &name, const char *mode)
@@ -27,12 +34,14 @@ lidar::FilePtr openGridFileOrFail(const std::string &name, const char *mode)
     return file;
 }
 
-GridHeader readGridHeaderOrFail(const GridFile &f)
+GridHeader readGridHeaderOrFail(const GridFile &f, std::FILE *data)
 {
-    const lidar::FilePtr file = openGridFileOrFail(f.header, "r");
-    TextReader reader(file.get(), 64 * 1024);
+    lidar::FilePtr separate;
+    if (!f.ascii())
+        separate = openGridFileOrFail(f.header, "r");
+    TextReader reader(f.ascii() ? data : separate.get(), 64 * 1024);
     GridHeader header;
-    const std::string err = f.ascii ? parseAsciiGridHeader(reader, header) : parseFloatGridHeader(reader, header);
+    const std::string err = f.ascii() ? parseAsciiGridHeader(reader, header) : parseFloatGridHeader(reader, header);
     if (!err.empty())
         failRun("\nCannot read raster header %s: %s\n", f.header.c_str(), err.c_str());
     return header;

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
-#include <optional>
 #include <sys/stat.h>
 #include <utility>
 
@@ -78,6 +77,14 @@ CellBlock allocateCells(uint64_t count)
     return cells;
 }
 
+// The grid file, opened at the first load of a float grid's cells.
+std::FILE *gridData(Raster &r)
+{
+    if (!r.data)
+        r.data = openGridFileOrFail(r.file.data, "rb");
+    return r.data.get();
+}
+
 // The first progress line, and the row-by-row ones to follow.
 RowProgress startProgress(const Raster &r, bool progress)
 {
@@ -111,44 +118,46 @@ uint64_t blockDirectoryBytes(const std::vector<BlockId> &blocks)
     return BlockDirectory::entriesFor(blocks) * sizeof(uint32_t) + blocks.size() * sizeof(BlockId);
 }
 
-Raster openRaster(const char *name, const std::optional<GridFile> &file)
+Raster openRaster(const GridFile &file)
 {
-    if (!file)
-        failRun("\nFile extension of %s should be either \"asc\" or  \"flt\"\n", name);
+    if (file.kind == GridKind::Unknown)
+        failRun("\nFile extension of %s should be either \"asc\" or  \"flt\"\n", file.data.c_str());
     Raster r;
-    r.file = *file;
-    r.header = readGridHeaderOrFail(r.file);
+    r.file = file;
+    if (r.ascii())
+        r.data = openGridFileOrFail(r.file.data, "rb");
+    r.header = readGridHeaderOrFail(r.file, r.data.get());
     printDescription(r);
     return r;
 }
 
 void loadCells(Raster &r, const CellWindow &window, bool progress)
 {
-    const lidar::FilePtr file = openGridFileOrFail(r.file.data, r.ascii() ? "r" : "rb");
-    checkFileHoldsGrid(r, file.get());
+    std::FILE *file = gridData(r);
+    checkFileHoldsGrid(r, file);
     checkFitsInMemory(r, window.cellCount(), 0);
     const RowProgress rows = startProgress(r, progress);
     CellBlock cells = allocateCells(window.cellCount());
     if (r.ascii())
-        readAsciiGridCells(r.file, r.header, file.get(), window, cells.get(), rows);
+        readAsciiGridCells(r.file, r.header, file, window, cells.get(), rows);
     else
-        readFloatGridCells(r.file, r.header, file.get(), window, cells.get(), rows);
+        readFloatGridCells(r.file, r.header, file, window, cells.get(), rows);
     r.window = window;
     r.cells = std::move(cells);
 }
 
 void loadBlocks(Raster &r, std::vector<BlockId> blocks, bool progress)
 {
-    const lidar::FilePtr file = openGridFileOrFail(r.file.data, r.ascii() ? "r" : "rb");
-    checkFileHoldsGrid(r, file.get());
+    std::FILE *file = gridData(r);
+    checkFileHoldsGrid(r, file);
     checkFitsInMemory(r, blockCellCount(blocks), blockDirectoryBytes(blocks));
     const RowProgress rows = startProgress(r, progress);
     BlockDirectory directory(std::move(blocks));
     CellBlock cells = allocateCells(blockCellCount(directory.blocks()));
     if (r.ascii())
-        readAsciiGridBlocks(r.file, r.header, file.get(), directory, cells.get(), rows);
+        readAsciiGridBlocks(r.file, r.header, file, directory, cells.get(), rows);
     else
-        readFloatGridBlocks(r.file, r.header, file.get(), directory, cells.get(), rows);
+        readFloatGridBlocks(r.file, r.header, file, directory, cells.get(), rows);
     r.window = CellWindow::whole(r.grid());
     r.blocks = std::move(directory);
     r.cells = std::move(cells);
@@ -163,7 +172,7 @@ void releaseCells(Raster &r)
 
 Raster readRaster(const char *name)
 {
-    Raster r = openRaster(name, classifyGridFile(name));
+    Raster r = openRaster(classifyGridFile(name));
     loadCells(r, CellWindow::whole(r.grid()), true);
     return r;
 }

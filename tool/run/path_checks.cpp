@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace morvane {
 
@@ -38,14 +39,12 @@ void refuseSpecialOutput(const OutputTarget &output)
     }
 }
 
-void refuseOverwritingInputs(const char *raster, const std::optional<GridFile> &grid, const char *input,
-                             const OutputTarget &output)
+void refuseOverwritingInputs(const GridFile &grid, const char *input, const OutputTarget &output)
 {
-    std::string guarded[] = {input, raster, ""};
-    if (grid && !grid->ascii)
-        guarded[2] = grid->header;
+    std::vector<std::string> guarded = grid.files();
+    guarded.insert(guarded.begin(), input);
     for (const std::string &name : guarded) {
-        if (!name.empty() && output.sameFileAs(name.c_str())) {
+        if (output.sameFileAs(name.c_str())) {
             error_msg(3, output.name().c_str());
             failRun();
         }

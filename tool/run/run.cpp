@@ -23,7 +23,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <new>
-#include <optional>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
@@ -56,15 +56,14 @@ Limits checkArguments(char **argv)
 }
 
 // The files' kinds, the input LAS, and no output over an input.
-void checkFiles(char **argv, const std::optional<GridFile> &grid, const OutputTarget &output)
+void checkFiles(char **argv, const GridFile &grid, const OutputTarget &output)
 {
     refuseSpecialInput(argv[2]);
     if (check_las(argv[2]) < 0)
         failRun();
-    refuseOverwritingInputs(argv[1], grid, argv[2], output);
-    refuseSpecialInput(argv[1]);
-    if (grid && !grid->ascii)
-        refuseSpecialInput(grid->header.c_str());
+    refuseOverwritingInputs(grid, argv[2], output);
+    for (const std::string &name : grid.files())
+        refuseSpecialInput(name.c_str());
     refuseSpecialOutput(output);
 }
 
@@ -126,12 +125,12 @@ int run(char **argv)
     credits();
     const std::clock_t cstart = std::clock();
     const Limits limits = checkArguments(argv);
-    const std::optional<GridFile> grid = classifyGridFile(argv[1]);
+    const GridFile grid = classifyGridFile(argv[1]);
     const OutputTarget target(argv[3]);
     checkFiles(argv, grid, target);
 
     Input in = openInput(argv[2]);
-    Raster raster = openRaster(argv[1], grid);
+    Raster raster = openRaster(grid);
     // An input without a sound header needs no cells: it is refused below.
     const bool soundHeader = in.file && in.headerProblem.empty();
     holdCells(raster, soundHeader ? cellsForInput(raster, in.header, ::fileno(in.file.get())) : CellsNeeded{}, true);
