@@ -225,7 +225,7 @@ CellsNeeded cellsForInput(const Raster &raster, const LAS12Header &h, int fd)
     return cellsForRecords(g, h, fd, 0, held);
 }
 
-void holdCells(Raster &raster, const CellsNeeded &needed, bool progress)
+void holdCells(Raster &raster, const CellsNeeded &needed, Progress progress)
 {
     if (needed.blocked())
         loadBlocks(raster, needed.blocks, progress);
@@ -249,7 +249,7 @@ void holdCellsForRest(Raster &raster, const LAS12Header &h, const char *inName, 
         failRun("\nThe header bounds of %s (X %.3f to %.3f, Y %.3f to %.3f) do not cover its points, and the "
                 "%d x %d raster cells under them are too many to hold in memory\n",
                 inName, h.MinX, h.MaxX, h.MinY, h.MaxY, needed.window.rows(), needed.window.cols());
-    holdCells(raster, needed, false);
+    holdCells(raster, needed, Progress::Silent);
 }
 
 }  // namespace morvane

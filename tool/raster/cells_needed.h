@@ -7,6 +7,7 @@
 #include "lidar/internal/point_stats.h"
 #include "raster/cell_blocks.h"
 #include "raster/cell_window.h"
+#include "raster/grid_file.h"
 
 #include <cstdint>
 #include <vector>
@@ -52,7 +53,7 @@ CellsNeeded cellsForRecords(const GridGeometry &g, const LAS12Header &h, int fd,
 CellsNeeded cellsForInput(const Raster &raster, const LAS12Header &h, int fd);
 
 // Holds the cells needed: loadCells or loadBlocks.
-void holdCells(Raster &raster, const CellsNeeded &needed, bool progress);
+void holdCells(Raster &raster, const CellsNeeded &needed, Progress progress);
 
 // A record from `from` on lies in the grid but outside the cells held (the
 // header bounds were stale): the raster lets those cells go and holds the

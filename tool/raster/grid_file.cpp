@@ -47,14 +47,18 @@ GridHeader readGridHeaderOrFail(const GridFile &f, std::FILE *data)
     return header;
 }
 
-RowProgress::RowProgress(bool shown, bool ascii, int32_t rows)
-    : shown_(shown), ascii_(ascii), percentPerStep_(ascii ? 2 : 10)
+uint64_t progressStep(uint64_t count, double share)
+{
+    const auto step = static_cast<uint64_t>(static_cast<double>(count) * share);
+    return step != 0 ? step : count * 100;
+}
+
+RowProgress::RowProgress(Progress progress, GridKind kind, int32_t rows)
+    : shown_(progress == Progress::Shown), ascii_(kind == GridKind::Ascii), percentPerStep_(ascii_ ? 2 : 10)
 {
     // A report every fiftieth (ASCII) or tenth (binary) of the rows; a grid
     // too small for that reports its last row only.
-    step_ = static_cast<int32_t>(rows * (ascii ? 0.02 : 0.1));
-    if (step_ == 0)
-        step_ = rows * 100;
+    step_ = static_cast<int32_t>(progressStep(static_cast<uint64_t>(rows), ascii_ ? 0.02 : 0.1));
 }
 
 void RowProgress::row(int32_t r) const

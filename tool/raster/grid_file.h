@@ -41,10 +41,17 @@ lidar::FilePtr openGridFileOrFail(const std::string &name, const char *mode);
 // values begin.
 GridHeader readGridHeaderOrFail(const GridFile &file, std::FILE *data);
 
+enum class Progress { Shown, Silent };
+
+// The interval between progress reports over `count` items, one every
+// `share` of them; where that rounds down to none, only the first item
+// reports (the interval is then past the last).
+uint64_t progressStep(uint64_t count, double share);
+
 // The "Reading raster" progress lines, row by row from the north.
 class RowProgress {
 public:
-    RowProgress(bool shown, bool ascii, int32_t rows);
+    RowProgress(Progress progress, GridKind kind, int32_t rows);
     void row(int32_t r) const;
 
 private:

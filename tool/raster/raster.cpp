@@ -86,13 +86,13 @@ std::FILE *gridData(Raster &r)
 }
 
 // The first progress line, and the row-by-row ones to follow.
-RowProgress startProgress(const Raster &r, bool progress)
+RowProgress startProgress(const Raster &r, Progress progress)
 {
-    if (progress && r.ascii())
+    if (progress == Progress::Shown && r.ascii())
         std::printf("\r... Reading raster ...%56s", "");
-    else if (progress)
+    else if (progress == Progress::Shown)
         std::printf("\r... Reading raster ...%55s", "");
-    return RowProgress(progress, r.ascii(), r.grid().rows);
+    return RowProgress(progress, r.file.kind, r.grid().rows);
 }
 
 }  // namespace
@@ -131,7 +131,7 @@ Raster openRaster(const GridFile &file)
     return r;
 }
 
-void loadCells(Raster &r, const CellWindow &window, bool progress)
+void loadCells(Raster &r, const CellWindow &window, Progress progress)
 {
     std::FILE *file = gridData(r);
     checkFileHoldsGrid(r, file);
@@ -146,7 +146,7 @@ void loadCells(Raster &r, const CellWindow &window, bool progress)
     r.cells = std::move(cells);
 }
 
-void loadBlocks(Raster &r, std::vector<BlockId> blocks, bool progress)
+void loadBlocks(Raster &r, std::vector<BlockId> blocks, Progress progress)
 {
     std::FILE *file = gridData(r);
     checkFileHoldsGrid(r, file);
@@ -173,7 +173,7 @@ void releaseCells(Raster &r)
 Raster readRaster(const char *name)
 {
     Raster r = openRaster(classifyGridFile(name));
-    loadCells(r, CellWindow::whole(r.grid()), true);
+    loadCells(r, CellWindow::whole(r.grid()), Progress::Shown);
     return r;
 }
 

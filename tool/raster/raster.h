@@ -49,12 +49,12 @@ Raster openRaster(const GridFile &file);
 // Holds exactly the cells of `window`. With progress, prints the reading
 // progress lines over the grid's rows. A failure prints its message and
 // fails the run.
-void loadCells(Raster &raster, const CellWindow &window, bool progress);
+void loadCells(Raster &raster, const CellWindow &window, Progress progress);
 
 // Holds exactly the blocks listed (any order, no repeats), each read once: the grid's
 // rows under them, and of each row only their columns. A failure prints its
 // message and fails the run.
-void loadBlocks(Raster &raster, std::vector<BlockId> blocks, bool progress);
+void loadBlocks(Raster &raster, std::vector<BlockId> blocks, Progress progress);
 
 // Lets the cells held go (before new ones are loaded, so that the two are
 // never held at once).

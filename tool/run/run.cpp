@@ -31,10 +31,6 @@ namespace morvane {
 
 namespace {
 
-struct Limits {
-    double low, high;
-};
-
 // The three names' form, the output's extension and the two limits.
 Limits checkArguments(char **argv)
 {
@@ -133,7 +129,8 @@ int run(char **argv)
     Raster raster = openRaster(grid);
     // An input without a sound header needs no cells: it is refused below.
     const bool soundHeader = in.file && in.headerProblem.empty();
-    holdCells(raster, soundHeader ? cellsForInput(raster, in.header, ::fileno(in.file.get())) : CellsNeeded{}, true);
+    holdCells(raster, soundHeader ? cellsForInput(raster, in.header, ::fileno(in.file.get())) : CellsNeeded{},
+              Progress::Shown);
     std::puts("Limiting values relative to raster");
     std::printf("Minimum %24.3f\n", limits.low);
     std::printf("Maximum %24.3f\n\n", limits.high);
@@ -154,8 +151,7 @@ int run(char **argv)
     std::printf("%28u points\n", n);
     std::printf("Output LAS File         %s\n", argv[3]);
 
-    const PointSelection result = selectPoints(in.file.get(), out.get(), argv[2], header, raster, limits.low,
-                                               limits.high);
+    const PointSelection result = selectPoints(in.file.get(), out.get(), argv[2], header, raster, limits);
     checkRecordLoop(result, out, argv[2], n);
     // Flush before the tally, so that no success is reported over a short file.
     if (std::fflush(out.get()) != 0)

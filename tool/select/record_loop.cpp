@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <vector>
 
 namespace morvane {
@@ -25,18 +24,16 @@ Selection selectRecords(uint8_t *keep, const uint8_t *records, size_t count, siz
 }  // namespace
 
 PointSelection selectPoints(std::FILE *in, std::FILE *out, const char *inName, const LAS12Header &header,
-                            Raster &raster, double lowLimit, double highLimit)
+                            Raster &raster, Limits limits)
 {
     PointSelection result;
-    SelectionContext c(header, raster, lowLimit, highLimit);
+    SelectionContext c(header, raster, limits);
     const uint32_t n = header.NumberOfPointReturns;
     const size_t len = header.PointDataRecordLength;
 
     // Progress about every 1 % of the records; below 100 records only the
     // first one reports.
-    uint32_t reportStep = static_cast<uint32_t>(std::floor(n * 0.01));
-    if (reportStep == 0)
-        reportStep = n * 100;
+    const uint64_t reportStep = progressStep(n, 0.01);
     uint64_t nextReport = 0;
 
     const size_t perBlock = std::max<size_t>(1, lidar::kBlockBytes / len);
@@ -50,7 +47,7 @@ PointSelection selectPoints(std::FILE *in, std::FILE *out, const char *inName, c
         // A point outside the cells held: hold what the rest needs, go on.
         while (s.classified < got) {
             holdCellsForRest(raster, header, inName, ::fileno(in), done + s.classified);
-            c = SelectionContext(header, raster, lowLimit, highLimit);
+            c = SelectionContext(header, raster, limits);
             const Selection rest = selectRecords(s.keptEnd, block.data() + s.classified * len, got - s.classified, len,
                                                  c, result.tally);
             s = {rest.keptEnd, s.classified + rest.classified};

@@ -7,6 +7,7 @@
 #include "LiDAR.h"
 #include "lidar/internal/point_stats.h"
 #include "raster/raster.h"
+#include "select/selection_context.h"
 #include "select/tally.h"
 
 #include <cstdint>
@@ -31,7 +32,7 @@ struct PointSelection {
 // still to come (a header whose bounds do not cover its points); when those
 // cannot be held, the failure is printed and the run failed.
 PointSelection selectPoints(std::FILE *in, std::FILE *out, const char *inName, const LAS12Header &header,
-                            Raster &raster, double lowLimit, double highLimit);
+                            Raster &raster, Limits limits);
 
 }  // namespace morvane
 

@@ -14,6 +14,11 @@ namespace morvane {
 
 struct Raster;
 
+// The elevation window around a cell's value: from value + low to value + high.
+struct Limits {
+    double low, high;
+};
+
 // Everything the classification reads, widened to double once per run.
 struct SelectionContext {
     double xScale, xOffset, yScale, yOffset, zScale, zOffset;
@@ -39,7 +44,7 @@ struct SelectionContext {
     double cellsizeInverse;
     double nearBorder;
 
-    SelectionContext(const LAS12Header &h, const Raster &raster, double lowLimit, double highLimit);
+    SelectionContext(const LAS12Header &h, const Raster &raster, Limits limits);
 };
 
 }  // namespace morvane
