@@ -42,6 +42,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace morvane;
+
 namespace {
 
 std::FILE *report = stdout;
@@ -188,7 +190,7 @@ int select(const std::string &grid, const std::string &las, double low, double h
     const size_t n = std::min<size_t>(header.NumberOfPointReturns, (file.size() - header.OffsetToData) / len);
     const uint8_t *records = file.data() + header.OffsetToData;
     const Raster raster = productLoad(grid);
-    const SelectionContext c(header, raster, low, high);
+    const SelectionContext c(header, raster, {low, high});
 
     const size_t perBlock = (size_t{1} << 20) / len;
     std::vector<uint8_t> work(perBlock * len);

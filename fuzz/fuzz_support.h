@@ -21,6 +21,8 @@
 #include <system_error>
 #include <vector>
 
+using namespace morvane;
+
 namespace fuzz {
 
 // Separates the files packed into one fuzz input (also in the dictionary).

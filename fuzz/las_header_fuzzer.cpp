@@ -6,6 +6,7 @@
 // records after OffsetToData.
 #include "LiDAR.h"
 #include "fuzz_support.h"
+#include "little_endian.h"
 #include "lidar/internal/record_size.h"
 
 #include <cstddef>
@@ -20,14 +21,6 @@ size_t recordSize(int16_t lasType, uint16_t headerLength)
 {
     const size_t fixed = lidar::type_record_size(lasType);
     return fixed != 0 ? fixed : headerLength;
-}
-
-template <typename T>
-T field(const std::string &bytes, size_t offset)
-{
-    T v;
-    std::memcpy(&v, bytes.data() + offset, sizeof v);
-    return v;
 }
 
 bool inRefreshedField(size_t offset)
@@ -68,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(after.size() == original.size() && original.size() >= 227);
     for (size_t k = 0; k < original.size(); ++k)
         FUZZ_CHECK(inRefreshedField(k) || after[k] == original[k]);
-    const uint32_t offset = field<uint32_t>(original, 96);
-    const size_t rec = recordSize(lasType, field<uint16_t>(original, 105));
+    const uint32_t offset = test_support::getLE<uint32_t>(original, 96);
+    const size_t rec = recordSize(lasType, test_support::getLE<uint16_t>(original, 105));
     const uint64_t bytes = offset < original.size() ? original.size() - offset : 0;
-    FUZZ_CHECK(field<uint32_t>(after, 107) == bytes / rec);
+    FUZZ_CHECK(test_support::getLE<uint32_t>(after, 107) == bytes / rec);
     return 0;
 }

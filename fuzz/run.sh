@@ -4,7 +4,6 @@
 #
 #   fuzz/run.sh --ci                        every target ~15 s from the seeds
 #   fuzz/run.sh --long TARGET [SECS] [RUNS] one target, one worker, until SECS
-#                                           (3600) or RUNS (10000000) is reached
 #   fuzz/run.sh --build                     build only
 #   fuzz/run.sh --seeds                     rewrite the generated seeds in fuzz/corpus
 #   fuzz/run.sh --merge TARGET              add a long run's new coverage to the seeds

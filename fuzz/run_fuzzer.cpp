@@ -11,6 +11,7 @@
 // an input record in input order; status 1 and failures leave no output
 // (a failure before the output was opened leaves the old one untouched).
 #include "fuzz_support.h"
+#include "little_endian.h"
 #include "run/command_line.h"
 #include "run/run.h"
 
@@ -20,6 +21,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+using namespace morvane;
 
 namespace {
 
@@ -42,24 +45,16 @@ std::vector<std::string> limitArguments(std::string_view text)
     return out;
 }
 
-template <typename T>
-T field(const std::string &bytes, size_t offset)
-{
-    T v;
-    std::memcpy(&v, bytes.data() + offset, sizeof v);
-    return v;
-}
-
 // The output of a successful run: header count equals its records, each of
 // them an input record, in input order.
 void checkOutput(const std::string &input, const std::string &output)
 {
     FUZZ_CHECK(input.size() >= 227 && output.size() >= 227);
-    const uint32_t offset = field<uint32_t>(input, 96);
-    const size_t len = field<uint16_t>(input, 105);
-    const uint32_t declared = field<uint32_t>(input, 107);
-    FUZZ_CHECK(field<uint32_t>(output, 96) == offset && field<uint16_t>(output, 105) == len);
-    const uint32_t count = field<uint32_t>(output, 107);
+    const uint32_t offset = test_support::getLE<uint32_t>(input, 96);
+    const size_t len = test_support::getLE<uint16_t>(input, 105);
+    const uint32_t declared = test_support::getLE<uint32_t>(input, 107);
+    FUZZ_CHECK(test_support::getLE<uint32_t>(output, 96) == offset && test_support::getLE<uint16_t>(output, 105) == len);
+    const uint32_t count = test_support::getLE<uint32_t>(output, 107);
     FUZZ_CHECK(count >= 1 && count <= declared);
     FUZZ_CHECK(output.size() == offset + uint64_t{count} * len);
     FUZZ_CHECK(input.size() >= offset + uint64_t{declared} * len);

@@ -4,5 +4,5 @@
 
 int main(int argc, char **argv)
 {
-    return morvaneMain(argc, argv);
+    return morvane::morvaneMain(argc, argv);
 }

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace morvane {
+
 void failRun(const char *format, ...)
 {
     std::va_list args;
@@ -16,3 +18,5 @@ void failRun()
 {
     throw RunFailure{};
 }
+
+}  // namespace morvane

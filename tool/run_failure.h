@@ -5,6 +5,8 @@
 #ifndef MORVANE_RUN_FAILURE_H
 #define MORVANE_RUN_FAILURE_H
 
+namespace morvane {
+
 struct RunFailure {};
 
 // Prints the message (a printf format and its arguments), then throws.
@@ -12,5 +14,7 @@ struct RunFailure {};
 
 // For a refusal that a library check has already printed.
 [[noreturn]] void failRun();
+
+}  // namespace morvane
 
 #endif

@@ -7,22 +7,25 @@ bool read_checked_header(std::FILE *file, const char *name, LAS12Header &h)
     return check_header(h, std::fread(&h, sizeof h, 1, file) == 1, name);
 }
 
+std::string header_problem(const LAS12Header &h, bool whole, const char *name)
+{
+    const std::string file = name;
+    if (!whole)
+        return "\nFile " + file + " is too short to hold a LAS header\n";
+    if (h.OffsetToData < sizeof h)
+        return "\nOffsetToData of " + file + " (" + std::to_string(h.OffsetToData) +
+               ") lies inside the 227-byte header\n";
+    if (h.PointDataRecordLength < sizeof(LAS12fm0))
+        return "\nPoint record length of " + file + " (" + std::to_string(h.PointDataRecordLength) +
+               " bytes) is shorter than a LAS point record\n";
+    return {};
+}
+
 bool check_header(const LAS12Header &h, bool whole, const char *name)
 {
-    if (!whole) {
-        std::printf("\nFile %s is too short to hold a LAS header\n", name);
-        return false;
-    }
-    if (h.OffsetToData < sizeof h) {
-        std::printf("\nOffsetToData of %s (%u) lies inside the 227-byte header\n", name, h.OffsetToData);
-        return false;
-    }
-    if (h.PointDataRecordLength < sizeof(LAS12fm0)) {
-        std::printf("\nPoint record length of %s (%u bytes) is shorter than a LAS point record\n", name,
-                    static_cast<unsigned>(h.PointDataRecordLength));
-        return false;
-    }
-    return true;
+    const std::string problem = header_problem(h, whole, name);
+    std::fputs(problem.c_str(), stdout);
+    return problem.empty();
 }
 
 void print_header_updated(const char *name)

@@ -6,13 +6,17 @@
 #include "LiDAR.h"
 
 #include <cstdio>
+#include <string>
 
 namespace lidar {
 
-// Checks a header read from a file (`whole`: all 227 bytes of it were
-// there): its OffsetToData lies past it and its record length holds a
-// point's common fields. On refusal prints why, naming the file, and
-// returns false.
+// Judges a header read from a file (`whole`: all 227 bytes of it were
+// there): its OffsetToData must lie past it and its record length hold a
+// point's common fields. Returns the refusal as it is printed, naming the
+// file, or "" for a header a pass over the records can trust.
+std::string header_problem(const LAS12Header &header, bool whole, const char *name);
+
+// header_problem, printed; false where there is one.
 bool check_header(const LAS12Header &header, bool whole, const char *name);
 
 // Reads the 227-byte header from the file's current position and checks it.

@@ -46,9 +46,9 @@ const Geometry kGeometries[] = {
 double cornerAsWritten(double corner, double cell, GridForm form, bool isY, int rows)
 {
     if (form != GridForm::FloatEhdr)
-        return std::strtod(TestGrid::number(corner).c_str(), nullptr);
+        return std::strtod(exactDecimal(corner).c_str(), nullptr);
     const double centre = std::strtod(
-        TestGrid::number(isY ? corner + rows * cell - cell / 2 : corner + cell / 2).c_str(), nullptr);
+        exactDecimal(isY ? corner + rows * cell - cell / 2 : corner + cell / 2).c_str(), nullptr);
     return isY ? centre + cell / 2 - rows * cell : centre - cell / 2;
 }
 
@@ -150,7 +150,6 @@ TEST(RealCoordinates, NanNodataInEveryRasterForm)
             TempDir dir;
             const std::string raster = grid.write(dir, form);
             const std::vector<Point> points = {{500, 500, 500, 1}, {1500, 500, 500, 1}};
-            EXPECT_EQ(selectPoints(grid, layout, points, -1, 1).tally, c.expected);
             writeFile(dir / "in.las", buildLas(layout, points));
             const RunResult r = runMorvane({raster, "in.las", "out.las", "-1", "1"}, dir.path());
             ASSERT_EQ(r.status, 0) << r.out;

@@ -17,6 +17,7 @@
 #include "run/run.h"
 #include "stdout_capture.h"
 #include "test_files.h"
+#include "text_format.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,8 @@
 #include <string>
 #include <vector>
 
+using namespace morvane;
+
 using namespace test_support;
 
 namespace {
@@ -37,13 +40,6 @@ uint64_t baseSeed()
 {
     const char *env = std::getenv("MORVANE_PROPERTY_SEED");
     return env != nullptr ? std::strtoull(env, nullptr, 10) : 20240611u;
-}
-
-std::string fmt(const char *format, double v)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, format, v);
-    return buf;
 }
 
 struct Survey {
@@ -113,10 +109,10 @@ public:
 
         const double low = exact ? std::round(real(-50, 50) * 4) / 4 : real(-50, 50);
         const double width = exact ? std::round(real(0.25, 60) * 4) / 4 : real(0.001, 60);
-        s.low = fmt("%.3f", low);
-        s.high = fmt("%.3f", low + width);
+        s.low = format("%.3f", low);
+        s.high = format("%.3f", low + width);
         if (std::atof(s.high.c_str()) <= std::atof(s.low.c_str()))
-            s.high = fmt("%.3f", std::atof(s.low.c_str()) + 1.0);
+            s.high = format("%.3f", std::atof(s.low.c_str()) + 1.0);
 
         const int n = integer(minPoints, maxPoints);
         for (int i = 0; i < n; ++i)
@@ -188,7 +184,7 @@ PrintedTally consoleTally(const std::string &console, uint32_t n, bool &percenta
     const std::vector<TallyLine> lines = readTally(console, t);
     percentagesOk = lines.size() == 4;
     for (const TallyLine &line : lines)
-        percentagesOk = percentagesOk && line.percent == fmt("%.2f", n ? line.count * 100.0 / n : 0.0);
+        percentagesOk = percentagesOk && line.percent == format("%.2f", n ? line.count * 100.0 / n : 0.0);
     return t;
 }
 
@@ -208,7 +204,8 @@ Files writeSurvey(const TempDir &dir, const Survey &s, const std::string &input)
 // reference output byte for byte (or none when nothing is selected).
 void checkRun(const Survey &s, const std::string &input, const Files &f, int status, const std::string &console)
 {
-    const Selection ref = selectPoints(s.grid, s.layout, s.points, std::atof(s.low.c_str()), std::atof(s.high.c_str()));
+    const ExpectedCut ref = expectedCut(s.grid, s.layout, s.points, std::atof(s.low.c_str()),
+                                        std::atof(s.high.c_str()));
     const auto n = static_cast<uint32_t>(s.points.size());
     bool percentagesOk = false;
     const PrintedTally printed = consoleTally(console, n, percentagesOk);

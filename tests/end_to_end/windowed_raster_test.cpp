@@ -378,7 +378,7 @@ TEST(WindowedRaster, PointLayoutsHoldTheCellsUnderThem)
                 const auto here = written.find(r);
                 for (int64_t k = 0; k < side; ++k) {
                     const bool patched = here != written.end() && here->second.count(k) != 0;
-                    text += patched ? TestGrid::number(here->second.at(k)) + " " : std::string("0 ");
+                    text += patched ? exactDecimal(here->second.at(k)) + " " : std::string("0 ");
                 }
                 text += "\n";
             }

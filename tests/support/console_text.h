@@ -1,11 +1,10 @@
-// Console texts of a run: the fixed texts and formatted lines the tests
-// compare with, golden transcripts of whole runs, and the tally read back.
+// Console texts of a run: the fixed texts the tests compare with, golden
+// transcripts of whole runs, and the tally read back.
 #ifndef TESTS_SUPPORT_CONSOLE_TEXT_H
 #define TESTS_SUPPORT_CONSOLE_TEXT_H
 
 #include "test_files.h"
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,16 +14,6 @@
 #include <vector>
 
 namespace test_support {
-
-inline std::string format(const char *fmt, ...)
-{
-    va_list args;
-    va_start(args, fmt);
-    char buf[4096];
-    std::vsnprintf(buf, sizeof buf, fmt, args);
-    va_end(args);
-    return buf;
-}
 
 // A message as printed for a file: every "%s" of the format replaced by
 // the name.
@@ -58,46 +47,6 @@ inline std::string usageText()
            "Morvane <Raster file (.flt or .asc)> <Input LAS> <Output LAS>\n"
            "                     <Minimum elevation value relative to raster cell value>\n"
            "                     <Maximum elevation value relative to raster cell value>\n\n";
-}
-
-enum class RasterKind { Ascii, Float };
-
-inline std::string rasterDescription(RasterKind kind, const std::string &name, int rows, int cols, float minx,
-                                     float miny, float cell, float nodata)
-{
-    std::string t = kind == RasterKind::Ascii ? format("\rASCII Raster file %s\n", name.c_str())
-                                              : format("\rFloating point raster file %s\n", name.c_str());
-    t += format("Rows         %15d\n", rows);
-    t += format("Columns      %15d\n", cols);
-    t += format("SW corner X  %18.2f\n", double(minx));
-    t += format("SW corner Y  %18.2f\n", double(miny));
-    t += kind == RasterKind::Ascii ? format("Cellsize     %22.6f\n", double(cell))
-                                   : format("Cellsize     %19.3f\n", double(cell));
-    t += format("NODATA value %18.2f\n\n", double(nodata));
-    return t;
-}
-
-inline std::string limitsText(double low, double high)
-{
-    return "Limiting values relative to raster\n" + format("Minimum %24.3f\n", low) +
-           format("Maximum %24.3f\n\n", high);
-}
-
-inline std::string filesText(const std::string &in, const std::string &out, uint32_t n)
-{
-    return format("Input LAS File          %s\n", in.c_str()) + format("%28u points\n", n) +
-           format("Output LAS File         %s\n", out.c_str());
-}
-
-inline std::string tallyText(uint32_t in, uint32_t notSelected, uint32_t nodata, uint32_t outside, uint32_t n)
-{
-    auto share = [n](uint32_t c) { return n ? c * 100.0 / n : 0.0; };
-    std::string t = "\r";
-    t += format("%28u points ( %.2f%% of input) meet selection criteria\n", in, share(in));
-    t += format("%28u points ( %.2f%% of input) do not\n", notSelected, share(notSelected));
-    t += format("%28u points ( %.2f%% of input) on NODATA raster cells\n", nodata, share(nodata));
-    t += format("%28u points ( %.2f%% of input) outside the raster\n\n", outside, share(outside));
-    return t;
 }
 
 #ifdef MORVANE_SOURCE_DIR

@@ -7,6 +7,7 @@
 #define TESTS_SUPPORT_GRID_BUILDER_H
 
 #include "test_files.h"
+#include "text_format.h"
 
 #include <cmath>
 #include <cstdio>
@@ -66,12 +67,6 @@ struct TestGrid {
     bool hasNodata() const { return !nodata.empty(); }
     float nodataValue() const { return std::strtof(nodata.c_str(), nullptr); }
 
-    static std::string number(double v)
-    {
-        char buf[40];
-        std::snprintf(buf, sizeof buf, "%.17g", v);
-        return buf;
-    }
 
     std::vector<float> northFirst() const
     {
@@ -86,19 +81,19 @@ struct TestGrid {
     {
         std::vector<std::string> values;
         for (const float v : northFirst())
-            values.push_back(std::isnan(v) ? std::string("nan") : number(v));
-        return asciiGrid(cols, rows, number(minx), number(miny), number(cell), nodata, values);
+            values.push_back(std::isnan(v) ? std::string("nan") : exactDecimal(v));
+        return asciiGrid(cols, rows, exactDecimal(minx), exactDecimal(miny), exactDecimal(cell), nodata, values);
     }
 
     std::string headerText(GridForm form) const
     {
         if (form != GridForm::FloatEhdr)
-            return gridHeader(cols, rows, number(minx), number(miny), number(cell), nodata);
+            return gridHeader(cols, rows, exactDecimal(minx), exactDecimal(miny), exactDecimal(cell), nodata);
         std::string t = "BYTEORDER I\nLAYOUT BIL\nNROWS " + std::to_string(rows) + "\nNCOLS " + std::to_string(cols) +
                         "\nNBANDS 1\nNBITS 32\nBANDROWBYTES " + std::to_string(4 * cols) + "\nTOTALROWBYTES " +
-                        std::to_string(4 * cols) + "\nPIXELTYPE FLOAT\nULXMAP " + number(minx + cell / 2) +
-                        "\nULYMAP " + number(miny + rows * cell - cell / 2) + "\nXDIM " + number(cell) + "\nYDIM " +
-                        number(cell) + "\n";
+                        std::to_string(4 * cols) + "\nPIXELTYPE FLOAT\nULXMAP " + exactDecimal(minx + cell / 2) +
+                        "\nULYMAP " + exactDecimal(miny + rows * cell - cell / 2) + "\nXDIM " + exactDecimal(cell) + "\nYDIM " +
+                        exactDecimal(cell) + "\n";
         return nodata.empty() ? t : t + "NODATA " + nodata + "\n";
     }
 

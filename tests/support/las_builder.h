@@ -3,6 +3,8 @@
 #ifndef TESTS_SUPPORT_LAS_BUILDER_H
 #define TESTS_SUPPORT_LAS_BUILDER_H
 
+#include "little_endian.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -10,22 +12,6 @@
 #include <vector>
 
 namespace test_support {
-
-template <typename T>
-void putLE(std::string &bytes, size_t offset, T value)
-{
-    if (bytes.size() < offset + sizeof value)
-        bytes.resize(offset + sizeof value, '\0');
-    std::memcpy(&bytes[offset], &value, sizeof value);
-}
-
-template <typename T>
-T getLE(const std::string &bytes, size_t offset)
-{
-    T value{};
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
 
 struct Point {
     int32_t x = 0, y = 0, z = 0;

@@ -7,6 +7,9 @@
 #ifndef TESTS_SUPPORT_LAS_READER_H
 #define TESTS_SUPPORT_LAS_READER_H
 
+#include "little_endian.h"
+#include "text_format.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -60,55 +63,35 @@ struct LasRules {
     bool laterFormatsInOldVersions = false;
 };
 
-namespace las_reader_detail {
-
-template <typename T>
-T at(const std::string &bytes, size_t offset)
-{
-    T v{};
-    std::memcpy(&v, bytes.data() + offset, sizeof v);
-    return v;
-}
-
-inline std::string num(double v)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    return buf;
-}
-
-}  // namespace las_reader_detail
-
 // Reads the file's structure into out. Returns "" when the header, the VLRs
 // and the point records can be walked as the header describes them,
 // otherwise the first problem found.
 inline std::string readLas(const std::string &bytes, LasFile &out, const LasRules &rules = {})
 {
-    using las_reader_detail::at;
     const size_t size = bytes.size();
     if (size < 227)
         return "file is " + std::to_string(size) + " bytes, shorter than the 227-byte public header";
     if (bytes.compare(0, 4, "LASF") != 0)
         return "signature is not LASF";
     out = LasFile{};
-    out.versionMajor = at<uint8_t>(bytes, 24);
-    out.versionMinor = at<uint8_t>(bytes, 25);
+    out.versionMajor = getLE<uint8_t>(bytes, 24);
+    out.versionMinor = getLE<uint8_t>(bytes, 25);
     if (out.versionMajor != 1 || out.versionMinor > 2)
         return "version " + std::to_string(out.versionMajor) + "." + std::to_string(out.versionMinor) +
                " is not 1.0, 1.1 or 1.2";
-    out.headerSize = at<uint16_t>(bytes, 94);
-    out.offsetToData = at<uint32_t>(bytes, 96);
-    out.vlrCount = at<uint32_t>(bytes, 100);
-    out.format = at<uint8_t>(bytes, 104);
-    out.recordLength = at<uint16_t>(bytes, 105);
-    out.pointCount = at<uint32_t>(bytes, 107);
+    out.headerSize = getLE<uint16_t>(bytes, 94);
+    out.offsetToData = getLE<uint32_t>(bytes, 96);
+    out.vlrCount = getLE<uint32_t>(bytes, 100);
+    out.format = getLE<uint8_t>(bytes, 104);
+    out.recordLength = getLE<uint16_t>(bytes, 105);
+    out.pointCount = getLE<uint32_t>(bytes, 107);
     for (size_t r = 0; r < 5; ++r)
-        out.byReturn[r] = at<uint32_t>(bytes, 111 + 4 * r);
+        out.byReturn[r] = getLE<uint32_t>(bytes, 111 + 4 * r);
     for (size_t a = 0; a < 3; ++a) {
-        out.scale[a] = at<double>(bytes, 131 + 8 * a);
-        out.offset[a] = at<double>(bytes, 155 + 8 * a);
-        out.max[a] = at<double>(bytes, 179 + 16 * a);
-        out.min[a] = at<double>(bytes, 187 + 16 * a);
+        out.scale[a] = getLE<double>(bytes, 131 + 8 * a);
+        out.offset[a] = getLE<double>(bytes, 155 + 8 * a);
+        out.max[a] = getLE<double>(bytes, 179 + 16 * a);
+        out.min[a] = getLE<double>(bytes, 187 + 16 * a);
     }
 
     if (out.headerSize < 227)
@@ -132,7 +115,7 @@ inline std::string readLas(const std::string &bytes, LasFile &out, const LasRule
     static const char *kAxis[3] = {"X", "Y", "Z"};
     for (size_t a = 0; a < 3; ++a) {
         if (!std::isfinite(out.scale[a]) || out.scale[a] == 0.0)
-            return std::string(kAxis[a]) + " scale factor " + las_reader_detail::num(out.scale[a]) +
+            return std::string(kAxis[a]) + " scale factor " + exactDecimal(out.scale[a]) +
                    " is not a usable scale";
         if (!std::isfinite(out.offset[a]))
             return std::string(kAxis[a]) + " offset is not finite";
@@ -148,8 +131,8 @@ inline std::string readLas(const std::string &bytes, LasFile &out, const LasRule
         LasVlr v;
         v.userId = std::string(bytes.data() + pos + 2, 16);
         v.userId.resize(std::strlen(v.userId.c_str()));
-        v.recordId = at<uint16_t>(bytes, pos + 18);
-        const uint16_t length = at<uint16_t>(bytes, pos + 20);
+        v.recordId = getLE<uint16_t>(bytes, pos + 18);
+        const uint16_t length = getLE<uint16_t>(bytes, pos + 20);
         if (pos + 54 + length > out.offsetToData)
             return "payload of variable-length record " + std::to_string(i + 1) + " (" + std::to_string(length) +
                    " bytes) runs into the point data";
@@ -210,11 +193,11 @@ inline std::string validateLas(const std::string &bytes, const LasRules &rules =
     for (size_t a = 0; a < 3; ++a) {
         const double tolerance = std::fabs(f.scale[a]) / 2;
         if (std::fabs(f.min[a] - lo[a]) > tolerance)
-            return "header Min" + std::string(kAxis[a]) + " is " + las_reader_detail::num(f.min[a]) +
-                   ", the points' smallest is " + las_reader_detail::num(lo[a]);
+            return "header Min" + std::string(kAxis[a]) + " is " + exactDecimal(f.min[a]) +
+                   ", the points' smallest is " + exactDecimal(lo[a]);
         if (std::fabs(f.max[a] - hi[a]) > tolerance)
-            return "header Max" + std::string(kAxis[a]) + " is " + las_reader_detail::num(f.max[a]) +
-                   ", the points' largest is " + las_reader_detail::num(hi[a]);
+            return "header Max" + std::string(kAxis[a]) + " is " + exactDecimal(f.max[a]) +
+                   ", the points' largest is " + exactDecimal(hi[a]);
     }
     return {};
 }

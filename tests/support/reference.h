@@ -36,15 +36,15 @@ inline Fate fateOf(const TestGrid &g, const LasSpec &s, const Point &p, double l
     return z >= double(v) + low && z <= double(v) + high ? Fate::Selected : Fate::NotSelected;
 }
 
-struct Selection {
+struct ExpectedCut {
     std::vector<size_t> selected;  // indices of the kept points, in input order
     PrintedTally tally;
 };
 
-inline Selection selectPoints(const TestGrid &g, const LasSpec &s, const std::vector<Point> &points, double low,
-                              double high)
+inline ExpectedCut expectedCut(const TestGrid &g, const LasSpec &s, const std::vector<Point> &points, double low,
+                               double high)
 {
-    Selection out;
+    ExpectedCut out;
     for (size_t i = 0; i < points.size(); ++i) {
         switch (fateOf(g, s, points[i], low, high)) {
         case Fate::Outside: ++out.tally.outside; break;

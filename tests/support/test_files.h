@@ -161,6 +161,7 @@ public:
     ChildRun &operator=(const ChildRun &) = delete;
 
     void signal(int signal) const { ::kill(pid_, signal); }
+    pid_t pid() const { return pid_; }
 
     // Waits for the end of the run: its status (128 + n after signal n) and console.
     RunResult finish()

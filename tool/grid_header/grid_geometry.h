@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace morvane {
+
 // The whole grid's shape and place. Row 0 is the southern edge (a file's
 // first, northern, row is row rows - 1). The georeference is kept exactly as
 // the header gives it: single precision would move a corner at survey
@@ -15,5 +17,7 @@ struct GridGeometry {
     double miny = 0.0;
     double cellsize = 0.0;
 };
+
+}  // namespace morvane
 
 #endif

@@ -16,6 +16,8 @@
 #include <string>
 #include <utility>
 
+namespace morvane {
+
 namespace {
 
 // Two cell sides are taken as one when, across the whole grid, they drift
@@ -33,15 +35,15 @@ void checkLayout(const HeaderEntries &e, int32_t cols)
 {
     e.require(HeaderKey::NBands, 1, ": only a single-band grid can be used");
     if (e.has(HeaderKey::PixelType) && lowerAscii(e.text(HeaderKey::PixelType)) != "float")
-        refuseHeader("keyword " + quotedToken(e.name(HeaderKey::PixelType)) + " is " + quotedToken(e.text(HeaderKey::PixelType)) +
-                     ": only FLOAT cells can be used");
+        refuseHeader("keyword " + quotedToken(e.name(HeaderKey::PixelType)) + " is " +
+                     quotedToken(e.text(HeaderKey::PixelType)) + ": only FLOAT cells can be used");
     // Without PIXELTYPE the .flt extension itself says floating point.
     e.require(HeaderKey::NBits, 32, ": only 32-bit floating-point cells can be used");
     if (e.has(HeaderKey::Layout)) {
         const std::string l = lowerAscii(e.text(HeaderKey::Layout));
         if (l != "bil" && l != "bip" && l != "bsq")
-            refuseHeader("keyword " + quotedToken(e.name(HeaderKey::Layout)) + " is " + quotedToken(e.text(HeaderKey::Layout)) +
-                         ": expected BIL, BIP or BSQ");
+            refuseHeader("keyword " + quotedToken(e.name(HeaderKey::Layout)) + " is " +
+                         quotedToken(e.text(HeaderKey::Layout)) + ": expected BIL, BIP or BSQ");
     }
     const int64_t rowBytes = int64_t{cols} * 4;
     for (HeaderKey k : {HeaderKey::BandRowBytes, HeaderKey::TotalRowBytes})
@@ -60,8 +62,8 @@ bool bigEndian(const HeaderEntries &e)
     if (order == "msbfirst" || order == "m")
         return true;
     if (order != "lsbfirst" && order != "i")
-        refuseHeader("keyword " + quotedToken(e.name(HeaderKey::ByteOrder)) + " is " + quotedToken(e.text(HeaderKey::ByteOrder)) +
-                     ": expected LSBFIRST (I) or MSBFIRST (M)");
+        refuseHeader("keyword " + quotedToken(e.name(HeaderKey::ByteOrder)) + " is " +
+                     quotedToken(e.text(HeaderKey::ByteOrder)) + ": expected LSBFIRST (I) or MSBFIRST (M)");
     return false;
 }
 
@@ -71,13 +73,15 @@ std::pair<double, double> cellSides(const HeaderEntries &e, int64_t extent)
 {
     std::optional<std::pair<double, double>> sides;
     HeaderKey xKey = HeaderKey::Count;
-    for (const auto &[kx, ky] : {std::pair{HeaderKey::Dx, HeaderKey::Dy}, std::pair{HeaderKey::XDim, HeaderKey::YDim}}) {
+    for (const auto &[kx, ky] :
+         {std::pair{HeaderKey::Dx, HeaderKey::Dy}, std::pair{HeaderKey::XDim, HeaderKey::YDim}}) {
         if (!e.has(kx) && !e.has(ky))
             continue;
         if (!e.has(kx) || !e.has(ky)) {
             const HeaderKey given = e.has(kx) ? kx : ky;
             refuseHeader("keyword " + quotedToken(e.name(given)) + " is given without " +
-                         quotedToken(given == kx ? (kx == HeaderKey::Dx ? "dy" : "YDIM") : (kx == HeaderKey::Dx ? "dx" : "XDIM")));
+                         quotedToken(given == kx ? (kx == HeaderKey::Dx ? "dy" : "YDIM")
+                                                 : (kx == HeaderKey::Dx ? "dx" : "XDIM")));
         }
         const double a = e.positiveSide(kx), b = e.positiveSide(ky);
         if (!sameSide(a, b, extent))
@@ -92,8 +96,8 @@ std::pair<double, double> cellSides(const HeaderEntries &e, int64_t extent)
     if (e.has(HeaderKey::CellSize)) {
         const double c = e.positiveSide(HeaderKey::CellSize);
         if (sides && !(sameSide(c, sides->first, extent) && sameSide(c, sides->second, extent)))
-            refuseHeader("keywords " + quotedToken(e.name(HeaderKey::CellSize)) + " (" + e.text(HeaderKey::CellSize) + ") and " +
-                         quotedToken(e.name(xKey)) + " (" + e.text(xKey) + ") give different cell sizes");
+            refuseHeader("keywords " + quotedToken(e.name(HeaderKey::CellSize)) + " (" + e.text(HeaderKey::CellSize) +
+                         ") and " + quotedToken(e.name(xKey)) + " (" + e.text(xKey) + ") give different cell sizes");
         return {c, c};
     }
     if (!sides)
@@ -104,7 +108,8 @@ std::pair<double, double> cellSides(const HeaderEntries &e, int64_t extent)
 bool interleavedHeader(const HeaderEntries &e)
 {
     for (HeaderKey k :
-         {HeaderKey::Layout, HeaderKey::NBands, HeaderKey::NBits, HeaderKey::PixelType, HeaderKey::BandRowBytes, HeaderKey::TotalRowBytes, HeaderKey::XDim, HeaderKey::YDim, HeaderKey::UlxMap, HeaderKey::UlyMap})
+         {HeaderKey::Layout, HeaderKey::NBands, HeaderKey::NBits, HeaderKey::PixelType, HeaderKey::BandRowBytes,
+          HeaderKey::TotalRowBytes, HeaderKey::XDim, HeaderKey::YDim, HeaderKey::UlxMap, HeaderKey::UlyMap})
         if (e.has(k))
             return true;
     return false;
@@ -151,7 +156,8 @@ void interpret(const HeaderEntries &e, GridHeader &out)
 
     bool georeferenced = false;
     for (HeaderKey k :
-         {HeaderKey::XllCorner, HeaderKey::XllCenter, HeaderKey::YllCorner, HeaderKey::YllCenter, HeaderKey::UlxMap, HeaderKey::UlyMap, HeaderKey::CellSize, HeaderKey::Dx, HeaderKey::Dy, HeaderKey::XDim, HeaderKey::YDim})
+         {HeaderKey::XllCorner, HeaderKey::XllCenter, HeaderKey::YllCorner, HeaderKey::YllCenter, HeaderKey::UlxMap,
+          HeaderKey::UlyMap, HeaderKey::CellSize, HeaderKey::Dx, HeaderKey::Dy, HeaderKey::XDim, HeaderKey::YDim})
         georeferenced = georeferenced || e.has(k);
     if (!georeferenced && interleavedHeader(e))
         refuseHeader("keywords 'ULXMAP', 'ULYMAP', 'XDIM' and 'YDIM' are missing: the header does not place the grid "
@@ -199,3 +205,5 @@ std::string parseFloatGridHeader(TextReader &reader, GridHeader &out)
 {
     return parse(reader, false, out);
 }
+
+}  // namespace morvane

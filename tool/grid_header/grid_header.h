@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+namespace morvane {
+
 class TextReader;
 
 struct GridHeader {
@@ -27,5 +29,7 @@ struct GridHeader {
 // records where it begins.
 std::string parseAsciiGridHeader(TextReader &reader, GridHeader &out);
 std::string parseFloatGridHeader(TextReader &reader, GridHeader &out);
+
+}  // namespace morvane
 
 #endif

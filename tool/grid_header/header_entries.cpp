@@ -7,6 +7,8 @@
 #include <cmath>
 #include <utility>
 
+namespace morvane {
+
 void refuseHeader(std::string reason)
 {
     throw HeaderError{std::move(reason)};
@@ -79,8 +81,8 @@ void HeaderEntries::collect(TextReader &reader, bool ascii)
 // is data, even when it is no number.
 bool HeaderEntries::complete() const
 {
-    return has(HeaderKey::NCols) && has(HeaderKey::NRows) && (has(HeaderKey::XllCorner) || has(HeaderKey::XllCenter)) && (has(HeaderKey::YllCorner) || has(HeaderKey::YllCenter)) &&
-           (has(HeaderKey::CellSize) || has(HeaderKey::Dx));
+    return has(HeaderKey::NCols) && has(HeaderKey::NRows) && (has(HeaderKey::XllCorner) || has(HeaderKey::XllCenter)) &&
+           (has(HeaderKey::YllCorner) || has(HeaderKey::YllCenter)) && (has(HeaderKey::CellSize) || has(HeaderKey::Dx));
 }
 
 void HeaderEntries::unreadable(HeaderKey k) const
@@ -132,3 +134,5 @@ void HeaderEntries::require(HeaderKey k, int64_t expected, const std::string &wh
     if (has(k) && integer(k) != expected)
         refuseHeader("keyword " + quotedToken(name(k)) + " is " + text(k) + why);
 }
+
+}  // namespace morvane

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+namespace morvane {
+
 class TextReader;
 
 struct HeaderError {
@@ -54,5 +56,7 @@ private:
 
     std::array<std::optional<Entry>, static_cast<size_t>(HeaderKey::Count)> seen_;
 };
+
+}  // namespace morvane
 
 #endif

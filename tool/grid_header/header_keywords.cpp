@@ -1,5 +1,7 @@
 #include "grid_header/header_keywords.h"
 
+namespace morvane {
+
 namespace {
 
 struct KeywordName {
@@ -55,3 +57,5 @@ std::optional<HeaderKey> keywordOf(std::string_view token)
             return kw.key;
     return std::nullopt;
 }
+
+}  // namespace morvane

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace morvane {
+
 enum class HeaderKey {
     NCols,
     NRows,
@@ -39,5 +41,7 @@ std::optional<HeaderKey> keywordOf(std::string_view token);
 
 // ASCII letters in lower case; other bytes as they are.
 std::string lowerAscii(std::string_view s);
+
+}  // namespace morvane
 
 #endif

@@ -11,6 +11,8 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace morvane {
+
 namespace {
 
 // The values of one grid file, read in order; a failure names the value.
@@ -57,8 +59,8 @@ private:
 
 // Text cannot be skipped: every value from where the header ended is parsed
 // and checked, and those in the window are kept.
-void readAsciiGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window,
-                        float *cells, const RowProgress &progress)
+void readAsciiGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window, float *cells,
+                        const RowProgress &progress)
 {
     if (::fseeko(file, static_cast<off_t>(h.dataOffset), SEEK_SET) != 0)
         failRun("\nCannot read raster file %s: %s\n", f.data.c_str(), std::strerror(errno));
@@ -111,3 +113,5 @@ void readAsciiGridBlocks(const GridFile &f, const GridHeader &h, std::FILE *file
         progress.row(row);
     }
 }
+
+}  // namespace morvane

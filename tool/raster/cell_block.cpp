@@ -5,6 +5,8 @@
 #include <new>
 #include <sys/mman.h>
 
+namespace morvane {
+
 // Under AddressSanitizer the cells come from the heap, where a read past
 // the block is reported; a mapping would hide it.
 #if defined(__SANITIZE_ADDRESS__)
@@ -99,3 +101,5 @@ void CellBlock::reset()
     mapping_ = nullptr;
     mappedBytes_ = 0;
 }
+
+}  // namespace morvane

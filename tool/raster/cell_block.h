@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace morvane {
+
 class CellBlock {
 public:
     CellBlock() = default;
@@ -43,5 +45,7 @@ private:
     size_t mappedBytes_ = 0;
     lidar::FileMapping file_;
 };
+
+}  // namespace morvane
 
 #endif

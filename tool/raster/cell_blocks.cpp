@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+namespace morvane {
+
 namespace {
 
 struct BlockRectangle {
@@ -65,3 +67,5 @@ const std::vector<BlockRun> &BlockRuns::under(int32_t row)
     }
     return runs_;
 }
+
+}  // namespace morvane

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace morvane {
+
 constexpr int kBlockShift = 7;
 constexpr int32_t kBlockSide = int32_t{1} << kBlockShift;  // cells a side
 constexpr size_t kBlockCells = size_t{kBlockSide} * kBlockSide;
@@ -124,5 +126,7 @@ private:
     size_t next_ = 0;               // the first block of a block row still to come
     int32_t blockRow_ = INT32_MAX;  // whose runs `runs_` holds
 };
+
+}  // namespace morvane
 
 #endif

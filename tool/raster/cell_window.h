@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace morvane {
+
 // Rows and columns of a grid as half-open ranges counted from its
 // south-west corner.
 struct CellWindow {
@@ -44,5 +46,7 @@ inline bool inverseIsExact(double cellsize)
     int exponent = 0;
     return std::isnormal(cellsize) && std::isnormal(1.0 / cellsize) && std::frexp(cellsize, &exponent) == 0.5;
 }
+
+}  // namespace morvane
 
 #endif

@@ -1,11 +1,11 @@
 #include "raster/cells_needed.h"
 
 #include "lidar/internal/block_size.h"
-#include "raster/raster.h"
 #include "lidar/internal/read_at.h"
 #include "lidar/internal/record_extent.h"
-#include "run_failure.h"
 #include "lidar/internal/unaligned.h"
+#include "raster/raster.h"
+#include "run_failure.h"
 
 #include <algorithm>
 #include <bit>
@@ -13,6 +13,8 @@
 #include <optional>
 #include <sys/stat.h>
 #include <unordered_set>
+
+namespace morvane {
 
 namespace {
 
@@ -176,7 +178,7 @@ uint64_t recordsInFile(const LAS12Header &h, int fd)
 
 CellsNeeded cellsForRecords(const GridGeometry &g, const LAS12Header &h, int fd, uint64_t from, uint64_t to)
 {
-    if (h.PointDataRecordLength < sizeof(LAS12fm0) || from >= to)
+    if (from >= to)
         return {};
     LAS12Header upTo = h;
     upTo.NumberOfPointReturns = static_cast<uint32_t>(to);
@@ -201,7 +203,7 @@ CellsNeeded cellsForRecords(const GridGeometry &g, const LAS12Header &h, int fd,
 
 CellsNeeded cellsForInput(const Raster &raster, const LAS12Header &h, int fd)
 {
-    if (h.NumberOfPointReturns == 0 || h.PointDataRecordLength < sizeof(LAS12fm0))
+    if (h.NumberOfPointReturns == 0)
         return {};
     // A file that ends early needs the cells of the records it holds only:
     // the record loop then reports where it ends.
@@ -223,7 +225,7 @@ CellsNeeded cellsForInput(const Raster &raster, const LAS12Header &h, int fd)
     return cellsForRecords(g, h, fd, 0, held);
 }
 
-void holdCells(Raster &raster, const CellsNeeded &needed, bool progress)
+void holdCells(Raster &raster, const CellsNeeded &needed, Progress progress)
 {
     if (needed.blocked())
         loadBlocks(raster, needed.blocks, progress);
@@ -247,5 +249,7 @@ void holdCellsForRest(Raster &raster, const LAS12Header &h, const char *inName, 
         failRun("\nThe header bounds of %s (X %.3f to %.3f, Y %.3f to %.3f) do not cover its points, and the "
                 "%d x %d raster cells under them are too many to hold in memory\n",
                 inName, h.MinX, h.MaxX, h.MinY, h.MaxY, needed.window.rows(), needed.window.cols());
-    holdCells(raster, needed, false);
+    holdCells(raster, needed, Progress::Silent);
 }
+
+}  // namespace morvane

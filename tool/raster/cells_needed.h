@@ -7,9 +7,12 @@
 #include "lidar/internal/point_stats.h"
 #include "raster/cell_blocks.h"
 #include "raster/cell_window.h"
+#include "raster/grid_file.h"
 
 #include <cstdint>
 #include <vector>
+
+namespace morvane {
 
 struct Raster;
 
@@ -38,7 +41,8 @@ uint64_t recordsInFile(const LAS12Header &h, int fd);
 // What records [from, to) of the input open on fd need: the box around
 // them (and one cell beyond), or, where that box would cost more than 8 MiB
 // beyond the blocks under their points, those blocks. Records that cannot
-// all be read need the whole grid.
+// all be read need the whole grid. The header is one without a problem
+// (lidar::header_problem), as for the two calls below.
 CellsNeeded cellsForRecords(const GridGeometry &g, const LAS12Header &h, int fd, uint64_t from, uint64_t to);
 
 // The cells a run holds before its record loop, for the input open on fd.
@@ -49,12 +53,14 @@ CellsNeeded cellsForRecords(const GridGeometry &g, const LAS12Header &h, int fd,
 CellsNeeded cellsForInput(const Raster &raster, const LAS12Header &h, int fd);
 
 // Holds the cells needed: loadCells or loadBlocks.
-void holdCells(Raster &raster, const CellsNeeded &needed, bool progress);
+void holdCells(Raster &raster, const CellsNeeded &needed, Progress progress);
 
 // A record from `from` on lies in the grid but outside the cells held (the
 // header bounds were stale): the raster lets those cells go and holds the
 // cells under the records still to come, read from the file. When they
 // cannot be held, the failure is printed and the run failed.
 void holdCellsForRest(Raster &raster, const LAS12Header &h, const char *inName, int fd, uint64_t from);
+
+}  // namespace morvane
 
 #endif

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+namespace morvane {
+
 namespace {
 
 // Exactly `bytes` bytes at `offset`, unless the file ends or fails first.
@@ -57,8 +59,8 @@ std::optional<CellsInPlace> mapFloatGridCells(const GridHeader &h, std::FILE *fi
 // Only the window's rows are read, and of each only its columns: a tile's
 // cells out of a DEM of any size. When the window spans whole rows they lie
 // in the file as one run, read in blocks of about 1 MiB.
-void readFloatGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window,
-                        float *cells, const RowProgress &progress)
+void readFloatGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window, float *cells,
+                        const RowProgress &progress)
 {
     const GridGeometry &g = h.grid;
     const int fd = ::fileno(file);
@@ -112,3 +114,5 @@ void readFloatGridBlocks(const GridFile &f, const GridHeader &h, std::FILE *file
         progress.row(r);
     }
 }
+
+}  // namespace morvane

@@ -8,13 +8,22 @@
 #include <cstdio>
 #include <cstring>
 
-std::optional<GridFile> classifyGridFile(const char *name)
+namespace morvane {
+
+GridFile classifyGridFile(const char *name)
 {
     if (lidar::has_extension(name, "asc"))
-        return GridFile{true, name, name};
+        return {GridKind::Ascii, name, name};
     if (lidar::has_extension(name, "flt"))
-        return GridFile{false, name, lidar::companion_header_name(name)};
-    return std::nullopt;
+        return {GridKind::Float, name, lidar::companion_header_name(name)};
+    return {GridKind::Unknown, name, name};
+}
+
+std::vector<std::string> GridFile::files() const
+{
+    if (kind == GridKind::Float)
+        return {data, header};
+    return {data};
 }
 
 lidar::FilePtr openGridFileOrFail(const std::string &name, const char *mode)
@@ -25,25 +34,31 @@ lidar::FilePtr openGridFileOrFail(const std::string &name, const char *mode)
     return file;
 }
 
-GridHeader readGridHeaderOrFail(const GridFile &f)
+GridHeader readGridHeaderOrFail(const GridFile &f, std::FILE *data)
 {
-    const lidar::FilePtr file = openGridFileOrFail(f.header, "r");
-    TextReader reader(file.get(), 64 * 1024);
+    lidar::FilePtr separate;
+    if (!f.ascii())
+        separate = openGridFileOrFail(f.header, "r");
+    TextReader reader(f.ascii() ? data : separate.get(), 64 * 1024);
     GridHeader header;
-    const std::string err = f.ascii ? parseAsciiGridHeader(reader, header) : parseFloatGridHeader(reader, header);
+    const std::string err = f.ascii() ? parseAsciiGridHeader(reader, header) : parseFloatGridHeader(reader, header);
     if (!err.empty())
         failRun("\nCannot read raster header %s: %s\n", f.header.c_str(), err.c_str());
     return header;
 }
 
-RowProgress::RowProgress(bool shown, bool ascii, int32_t rows)
-    : shown_(shown), ascii_(ascii), percentPerStep_(ascii ? 2 : 10)
+uint64_t progressStep(uint64_t count, double share)
+{
+    const auto step = static_cast<uint64_t>(static_cast<double>(count) * share);
+    return step != 0 ? step : count * 100;
+}
+
+RowProgress::RowProgress(Progress progress, GridKind kind, int32_t rows)
+    : shown_(progress == Progress::Shown), ascii_(kind == GridKind::Ascii), percentPerStep_(ascii_ ? 2 : 10)
 {
     // A report every fiftieth (ASCII) or tenth (binary) of the rows; a grid
     // too small for that reports its last row only.
-    step_ = static_cast<int32_t>(rows * (ascii ? 0.02 : 0.1));
-    if (step_ == 0)
-        step_ = rows * 100;
+    step_ = static_cast<int32_t>(progressStep(static_cast<uint64_t>(rows), ascii_ ? 0.02 : 0.1));
 }
 
 void RowProgress::row(int32_t r) const
@@ -58,3 +73,5 @@ void RowProgress::row(int32_t r) const
         std::printf("\r... Reading Raster ... %3d%% done%46s\r", percent, " ");
     std::fflush(stdout);
 }
+
+}  // namespace morvane

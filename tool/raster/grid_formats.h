@@ -12,12 +12,14 @@
 #include <cstdio>
 #include <optional>
 
+namespace morvane {
+
 // Fill `cells` (window.rows() x window.cols(), northern row first); a
 // failure prints its message and fails the run.
-void readAsciiGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window,
-                        float *cells, const RowProgress &progress);
-void readFloatGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window,
-                        float *cells, const RowProgress &progress);
+void readAsciiGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window, float *cells,
+                        const RowProgress &progress);
+void readFloatGridCells(const GridFile &f, const GridHeader &h, std::FILE *file, const CellWindow &window, float *cells,
+                        const RowProgress &progress);
 
 // A little-endian float grid's cells read where they lie in a regular
 // file: the window's rows whole, mapped read-only (the window held is then
@@ -36,5 +38,7 @@ void readAsciiGridBlocks(const GridFile &f, const GridHeader &h, std::FILE *file
                          float *cells, const RowProgress &progress);
 void readFloatGridBlocks(const GridFile &f, const GridHeader &h, std::FILE *file, const BlockDirectory &blocks,
                          float *cells, const RowProgress &progress);
+
+}  // namespace morvane
 
 #endif

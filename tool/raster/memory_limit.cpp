@@ -9,6 +9,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+namespace morvane {
+
 namespace {
 
 // A small file's text (of /proc or /sys); empty when it cannot be read.
@@ -127,3 +129,5 @@ uint64_t memoryThatMayBeHeld()
     return std::min({lessHeld(machine, held.resident), lessHeld(resourceLimit(RLIMIT_AS), held.addressSpace),
                      lessHeld(resourceLimit(RLIMIT_DATA), held.data)});
 }
+
+}  // namespace morvane

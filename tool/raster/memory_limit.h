@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace morvane {
+
 constexpr uint64_t kNoMemoryLimit = UINT64_MAX;
 
 // Bytes this process may still hold; kNoMemoryLimit when nothing says.
@@ -21,5 +23,7 @@ uint64_t parseMemoryLimit(std::string_view text);
 // from the text of /proc/self/cgroup: the v1 line naming "memory" when
 // `v1` is true, else the v2 line ("0::"). Empty when there is none.
 std::string_view cgroupPath(std::string_view procSelfCgroup, bool v1);
+
+}  // namespace morvane
 
 #endif

@@ -11,9 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <optional>
 #include <sys/stat.h>
 #include <utility>
+
+namespace morvane {
 
 namespace {
 
@@ -78,14 +79,22 @@ CellBlock allocateCells(uint64_t count)
     return cells;
 }
 
-// The first progress line, and the row-by-row ones to follow.
-RowProgress startProgress(const Raster &r, bool progress)
+// The grid file, opened at the first load of a float grid's cells.
+std::FILE *gridData(Raster &r)
 {
-    if (progress && r.ascii())
+    if (!r.data)
+        r.data = openGridFileOrFail(r.file.data, "rb");
+    return r.data.get();
+}
+
+// The first progress line, and the row-by-row ones to follow.
+RowProgress startProgress(const Raster &r, Progress progress)
+{
+    if (progress == Progress::Shown && r.ascii())
         std::printf("\r... Reading raster ...%56s", "");
-    else if (progress)
+    else if (progress == Progress::Shown)
         std::printf("\r... Reading raster ...%55s", "");
-    return RowProgress(progress, r.ascii(), r.grid().rows);
+    return RowProgress(progress, r.file.kind, r.grid().rows);
 }
 
 }  // namespace
@@ -111,25 +120,27 @@ uint64_t blockDirectoryBytes(const std::vector<BlockId> &blocks)
     return BlockDirectory::entriesFor(blocks) * sizeof(uint32_t) + blocks.size() * sizeof(BlockId);
 }
 
-Raster openRaster(const char *name, const std::optional<GridFile> &file)
+Raster openRaster(const GridFile &file)
 {
-    if (!file)
-        failRun("\nFile extension of %s should be either \"asc\" or  \"flt\"\n", name);
+    if (file.kind == GridKind::Unknown)
+        failRun("\nFile extension of %s should be either \"asc\" or  \"flt\"\n", file.data.c_str());
     Raster r;
-    r.file = *file;
-    r.header = readGridHeaderOrFail(r.file);
+    r.file = file;
+    if (r.ascii())
+        r.data = openGridFileOrFail(r.file.data, "rb");
+    r.header = readGridHeaderOrFail(r.file, r.data.get());
     printDescription(r);
     return r;
 }
 
-void loadCells(Raster &r, const CellWindow &window, bool progress)
+void loadCells(Raster &r, const CellWindow &window, Progress progress)
 {
-    const lidar::FilePtr file = openGridFileOrFail(r.file.data, r.ascii() ? "r" : "rb");
-    checkFileHoldsGrid(r, file.get());
+    std::FILE *file = gridData(r);
+    checkFileHoldsGrid(r, file);
     checkFitsInMemory(r, window.cellCount(), 0);
     const RowProgress rows = startProgress(r, progress);
     if (!r.ascii()) {
-        if (std::optional<CellsInPlace> mapped = mapFloatGridCells(r.header, file.get(), window, rows)) {
+        if (std::optional<CellsInPlace> mapped = mapFloatGridCells(r.header, file, window, rows)) {
             r.window = mapped->window;
             r.cells = std::move(mapped->cells);
             return;
@@ -137,25 +148,25 @@ void loadCells(Raster &r, const CellWindow &window, bool progress)
     }
     CellBlock cells = allocateCells(window.cellCount());
     if (r.ascii())
-        readAsciiGridCells(r.file, r.header, file.get(), window, cells.get(), rows);
+        readAsciiGridCells(r.file, r.header, file, window, cells.get(), rows);
     else
-        readFloatGridCells(r.file, r.header, file.get(), window, cells.get(), rows);
+        readFloatGridCells(r.file, r.header, file, window, cells.get(), rows);
     r.window = window;
     r.cells = std::move(cells);
 }
 
-void loadBlocks(Raster &r, std::vector<BlockId> blocks, bool progress)
+void loadBlocks(Raster &r, std::vector<BlockId> blocks, Progress progress)
 {
-    const lidar::FilePtr file = openGridFileOrFail(r.file.data, r.ascii() ? "r" : "rb");
-    checkFileHoldsGrid(r, file.get());
+    std::FILE *file = gridData(r);
+    checkFileHoldsGrid(r, file);
     checkFitsInMemory(r, blockCellCount(blocks), blockDirectoryBytes(blocks));
     const RowProgress rows = startProgress(r, progress);
     BlockDirectory directory(std::move(blocks));
     CellBlock cells = allocateCells(blockCellCount(directory.blocks()));
     if (r.ascii())
-        readAsciiGridBlocks(r.file, r.header, file.get(), directory, cells.get(), rows);
+        readAsciiGridBlocks(r.file, r.header, file, directory, cells.get(), rows);
     else
-        readFloatGridBlocks(r.file, r.header, file.get(), directory, cells.get(), rows);
+        readFloatGridBlocks(r.file, r.header, file, directory, cells.get(), rows);
     r.window = CellWindow::whole(r.grid());
     r.blocks = std::move(directory);
     r.cells = std::move(cells);
@@ -166,7 +177,8 @@ void failCellsCutShort(const Raster &r)
     // Cut short since it was checked, or else unreadable where it lies.
     struct stat st {};
     const GridGeometry &g = r.grid();
-    if (::stat(r.file.data.c_str(), &st) == 0 &&
+    const int statted = r.data ? ::fstat(::fileno(r.data.get()), &st) : ::stat(r.file.data.c_str(), &st);
+    if (statted == 0 &&
         static_cast<uint64_t>(st.st_size) < CellWindow::whole(g).cellCount() * sizeof(float))
         failRun("\nRaster file %s ends before its %d x %d values\n", r.file.data.c_str(), g.rows, g.cols);
     failRun("\nCannot read raster file %s: %s\n", r.file.data.c_str(), std::strerror(EIO));
@@ -181,7 +193,9 @@ void releaseCells(Raster &r)
 
 Raster readRaster(const char *name)
 {
-    Raster r = openRaster(name, classifyGridFile(name));
-    loadCells(r, CellWindow::whole(r.grid()), true);
+    Raster r = openRaster(classifyGridFile(name));
+    loadCells(r, CellWindow::whole(r.grid()), Progress::Shown);
     return r;
 }
+
+}  // namespace morvane

@@ -9,14 +9,18 @@
 #include "raster/cell_window.h"
 #include "raster/grid_file.h"
 
+#include "lidar/internal/file_handle.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <vector>
+
+namespace morvane {
 
 struct Raster {
     GridFile file;        // which kind, and its file names
-    GridHeader header;  // shape, georeference, NODATA, byte order, where an .asc's values begin
+    lidar::FilePtr data;  // the grid file, opened once: with the header for an .asc, at the first load for a .flt
+    GridHeader header;    // shape, georeference, NODATA, byte order, where an .asc's values begin
     // The cells held: window.rows() x window.cols() of them, in one block
     // laid out as the files hold them (CellWindow::indexOf); or, where
     // `blocks` is not empty, the window is the whole grid and only the
@@ -26,7 +30,7 @@ struct Raster {
     BlockDirectory blocks;
 
     const GridGeometry &grid() const { return header.grid; }
-    bool ascii() const { return file.ascii; }
+    bool ascii() const { return file.ascii(); }
     // A declared NaN NODATA value marks every NaN cell.
     bool nodataIsNaN() const { return header.hasNodata && header.nodata != header.nodata; }
     // A held cell's value.
@@ -37,20 +41,20 @@ struct Raster {
     }
 };
 
-// Reads the header of the raster named (.asc, or .flt with its .hdr), whose
-// kind classifyGridFile has told (nullopt: neither, refused here), and
-// prints the raster's description; holds no cells yet.
-Raster openRaster(const char *name, const std::optional<GridFile> &file);
+// Reads the header of the raster (.asc, or .flt with its .hdr), whose kind
+// classifyGridFile has told (neither: refused here), and prints the
+// raster's description; holds no cells yet.
+Raster openRaster(const GridFile &file);
 
 // Holds exactly the cells of `window`. With progress, prints the reading
 // progress lines over the grid's rows. A failure prints its message and
 // fails the run.
-void loadCells(Raster &raster, const CellWindow &window, bool progress);
+void loadCells(Raster &raster, const CellWindow &window, Progress progress);
 
 // Holds exactly the blocks listed (any order, no repeats), each read once: the grid's
 // rows under them, and of each row only their columns. A failure prints its
 // message and fails the run.
-void loadBlocks(Raster &raster, std::vector<BlockId> blocks, bool progress);
+void loadBlocks(Raster &raster, std::vector<BlockId> blocks, Progress progress);
 
 // Ends the run where a read of cells held in place faulted: the raster
 // file was cut short under the run (the message of a file that ends
@@ -73,5 +77,7 @@ uint64_t blockDirectoryBytes(const std::vector<BlockId> &blocks);
 
 // openRaster, then every cell with progress: the whole grid in memory.
 Raster readRaster(const char *name);
+
+}  // namespace morvane
 
 #endif

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+namespace morvane {
+
 void usage()
 {
     std::puts("\nUsage:");
@@ -33,3 +35,5 @@ void checkLimit(const char *text)
     }
     check_numeric_argument(text);
 }
+
+}  // namespace morvane

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace morvane {
+
 void usage();
 // The form every name must have: longer than four characters, with a dot
 // fourth from the end. Prints why not and returns -1.
@@ -14,5 +16,7 @@ int16_t checkExtension(const char *filename, const char *extension);
 // and not empty, as an unset shell variable gives it, which would read as
 // 0. Prints "Invalid argument value (...)" and fails the run otherwise.
 void checkLimit(const char *text);
+
+}  // namespace morvane
 
 #endif

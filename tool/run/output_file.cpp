@@ -15,6 +15,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace morvane {
+
 namespace {
 
 constexpr int kTemporaryAttempts = 100;
@@ -172,8 +174,6 @@ struct Descriptor {
 
 }  // namespace
 
-namespace morvane {
-
 // A target of any accepted name has a temporary file, whatever the PID's digits.
 std::string temporaryName(const std::string &target, int attempt)
 {
@@ -192,9 +192,7 @@ std::string temporaryName(const std::string &target, int attempt)
     return target.substr(0, baseAt + keep) + suffix;
 }
 
-}  // namespace morvane
-
-OutputFile::OutputFile(const morvane::OutputTarget &target) : target_(target)
+OutputFile::OutputFile(const OutputTarget &target) : target_(target)
 {
     if (target_.resolveError() != 0)
         failOpen(target_.name(), target_.resolveError());
@@ -216,7 +214,7 @@ bool OutputFile::createTemporary()
 {
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         const TerminatingSignalsHeld held;
-        temporary_ = morvane::temporaryName(target_.path(), attempt);
+        temporary_ = temporaryName(target_.path(), attempt);
         const int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
                               0600);
         if (fd < 0 && errno == EEXIST)
@@ -251,7 +249,7 @@ void OutputFile::openInPlace()
     }
     if (fd < 0)
         failOpen(target_.name(), errno);
-    morvane::lockForWriting(fd);
+    lockForWriting(fd);
     const TerminatingSignalsHeld held;
     if (::ftruncate(fd, 0) != 0) {
         const int error = errno;
@@ -318,7 +316,7 @@ void OutputFile::copyIntoTarget(int renameError)
     Descriptor to(target_.openForWriting());
     if (to.fd < 0)
         failPlacing(target_.name(), target_.exists() ? errno : renameError);
-    morvane::lockForWriting(to.fd);
+    lockForWriting(to.fd);
     Descriptor from(::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (from.fd < 0 || ::fstat(from.fd, &st) != 0)
@@ -423,7 +421,9 @@ void OutputFile::eraseOutput()
     const int fd = target_.openForWriting();
     if (fd < 0)
         return;
-    morvane::lockForWriting(fd);
+    lockForWriting(fd);
     (void)::ftruncate(fd, 0);
     ::close(fd);
 }
+
+}  // namespace morvane

@@ -31,13 +31,11 @@ namespace morvane {
 // file system takes.
 std::string temporaryName(const std::string &target, int attempt);
 
-}  // namespace morvane
-
 class OutputFile {
 public:
     // Creates the temporary file (or opens the target); on failure prints
     // "Failed to open <name> for writing: <reason>" and throws RunFailure.
-    explicit OutputFile(const morvane::OutputTarget &target);
+    explicit OutputFile(const OutputTarget &target);
     ~OutputFile();
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
@@ -65,7 +63,7 @@ private:
     void copyIntoTarget(int renameError);
     void discard();
 
-    const morvane::OutputTarget &target_;
+    const OutputTarget &target_;
     std::string temporary_;  // beside the target; empty when writing the target itself
     lidar::FilePtr file_;
     int temporaryFd_ = -1;         // the temporary file's descriptor, owned by file_
@@ -73,5 +71,7 @@ private:
     bool createdInPlace_ = false;  // the target did not exist and was made by this run
     mode_t mode_ = 0;              // the old output's, or 0666 less the umask
 };
+
+}  // namespace morvane
 
 #endif

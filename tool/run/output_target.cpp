@@ -77,8 +77,7 @@ int OutputTarget::openForWriting() const
         return -1;
     }
     // Replaced or removed since the start of the run: nothing to write.
-    const int fd =
-        lidar::reopen_pinned(pinned_, path_.c_str(), status_, O_WRONLY | O_CLOEXEC | O_NOCTTY, ENOENT);
+    const int fd = lidar::reopen_pinned(pinned_, path_.c_str(), status_, O_WRONLY | O_CLOEXEC | O_NOCTTY, ENOENT);
     struct stat st {};
     if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_nlink == 0)) {
         ::close(fd);

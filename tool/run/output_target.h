@@ -21,8 +21,8 @@ public:
     OutputTarget(const OutputTarget &) = delete;
     OutputTarget &operator=(const OutputTarget &) = delete;
 
-    const std::string &name() const { return name_; }  // as the user gave it
-    const std::string &path() const { return path_; }  // the final target
+    const std::string &name() const { return name_; }   // as the user gave it
+    const std::string &path() const { return path_; }   // the final target
     int resolveError() const { return resolveError_; }  // 0, or ELOOP
     bool exists() const { return pinned_ >= 0; }
     const struct stat &status() const { return status_; }  // when it exists

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
+
+namespace morvane {
 
 namespace {
 
@@ -29,23 +32,23 @@ void refuseSpecialInput(const char *name)
     }
 }
 
-void refuseSpecialOutput(const morvane::OutputTarget &output)
+void refuseSpecialOutput(const OutputTarget &output)
 {
     if (output.exists() && !S_ISREG(output.status().st_mode)) {
         failRun("\nOutput file %s is not a regular file\n", output.name().c_str());
     }
 }
 
-void refuseOverwritingInputs(const char *raster, const std::optional<GridFile> &grid, const char *input,
-                             const morvane::OutputTarget &output)
+void refuseOverwritingInputs(const GridFile &grid, const char *input, const OutputTarget &output)
 {
-    std::string guarded[] = {input, raster, ""};
-    if (grid && !grid->ascii)
-        guarded[2] = grid->header;
+    std::vector<std::string> guarded = grid.files();
+    guarded.insert(guarded.begin(), input);
     for (const std::string &name : guarded) {
-        if (!name.empty() && output.sameFileAs(name.c_str())) {
+        if (output.sameFileAs(name.c_str())) {
             error_msg(3, output.name().c_str());
             failRun();
         }
     }
 }
+
+}  // namespace morvane

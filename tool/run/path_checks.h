@@ -7,13 +7,14 @@
 #include "raster/grid_file.h"
 #include "run/output_target.h"
 
-#include <optional>
+namespace morvane {
 
 // Each prints the refusal and fails the run.
-void refuseSpecialInput(const char *name);   // a pipe or device would block or be consumed
-void refuseSpecialOutput(const morvane::OutputTarget &output);  // only a regular file can be replaced whole
-// The raster, its .hdr and the input LAS are never overwritten.
-void refuseOverwritingInputs(const char *raster, const std::optional<GridFile> &grid, const char *input,
-                             const morvane::OutputTarget &output);
+void refuseSpecialInput(const char *name);             // a pipe or device would block or be consumed
+void refuseSpecialOutput(const OutputTarget &output);  // only a regular file can be replaced whole
+// The input LAS and the grid's files are never overwritten.
+void refuseOverwritingInputs(const GridFile &grid, const char *input, const OutputTarget &output);
+
+}  // namespace morvane
 
 #endif

@@ -23,15 +23,13 @@
 #include <ctime>
 #include <fcntl.h>
 #include <new>
-#include <optional>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace morvane {
 
-struct Limits {
-    double low, high;
-};
+namespace {
 
 // The three names' form, the output's extension and the two limits.
 Limits checkArguments(char **argv)
@@ -54,31 +52,34 @@ Limits checkArguments(char **argv)
 }
 
 // The files' kinds, the input LAS, and no output over an input.
-void checkFiles(char **argv, const std::optional<GridFile> &grid, const morvane::OutputTarget &output)
+void checkFiles(char **argv, const GridFile &grid, const OutputTarget &output)
 {
     refuseSpecialInput(argv[2]);
     if (check_las(argv[2]) < 0)
         failRun();
-    refuseOverwritingInputs(argv[1], grid, argv[2], output);
-    refuseSpecialInput(argv[1]);
-    if (grid && !grid->ascii)
-        refuseSpecialInput(grid->header.c_str());
+    refuseOverwritingInputs(grid, argv[2], output);
+    for (const std::string &name : grid.files())
+        refuseSpecialInput(name.c_str());
     refuseSpecialOutput(output);
 }
 
-// The input LAS file, opened once: its header read whole serves the cells'
-// window at once and its checks later, at their moment on the console.
+// The input LAS file, opened once, its header read and judged silently:
+// a sound header serves the cells' window at once; a problem is printed
+// later, at its moment on the console.
 struct Input {
     lidar::FilePtr file;
     LAS12Header header{};
-    bool wholeHeader = false;
+    std::string headerProblem;
 };
 
 Input openInput(const char *name)
 {
     Input in;
     in.file = lidar::open_file(name, "rb");
-    in.wholeHeader = in.file && std::fread(&in.header, sizeof in.header, 1, in.file.get()) == 1;
+    if (!in.file)
+        return in;
+    const bool whole = std::fread(&in.header, sizeof in.header, 1, in.file.get()) == 1;
+    in.headerProblem = lidar::header_problem(in.header, whole, name);
     return in;
 }
 
@@ -120,23 +121,25 @@ int run(char **argv)
     credits();
     const std::clock_t cstart = std::clock();
     const Limits limits = checkArguments(argv);
-    const std::optional<GridFile> grid = classifyGridFile(argv[1]);
-    const morvane::OutputTarget target(argv[3]);
+    const GridFile grid = classifyGridFile(argv[1]);
+    const OutputTarget target(argv[3]);
     checkFiles(argv, grid, target);
 
     Input in = openInput(argv[2]);
-    Raster raster = openRaster(argv[1], grid);
-    // An input whose header cannot be read needs no cells: it is refused below.
-    holdCells(raster, in.wholeHeader ? cellsForInput(raster, in.header, ::fileno(in.file.get())) : CellsNeeded{}, true);
+    Raster raster = openRaster(grid);
+    // An input without a sound header needs no cells: it is refused below.
+    const bool soundHeader = in.file && in.headerProblem.empty();
+    holdCells(raster, soundHeader ? cellsForInput(raster, in.header, ::fileno(in.file.get())) : CellsNeeded{},
+              Progress::Shown);
     std::puts("Limiting values relative to raster");
     std::printf("Minimum %24.3f\n", limits.low);
     std::printf("Maximum %24.3f\n\n", limits.high);
 
     if (!in.file)
         failRun("\nFailed to open %s for reading\n", argv[2]);
+    if (!in.headerProblem.empty())
+        failRun("%s", in.headerProblem.c_str());
     const LAS12Header &header = in.header;
-    if (!lidar::check_header(header, in.wholeHeader, argv[2]))
-        failRun();
 
     OutputFile out(target);
     if (std::fwrite(&header, sizeof header, 1, out.get()) != 1)
@@ -148,8 +151,7 @@ int run(char **argv)
     std::printf("%28u points\n", n);
     std::printf("Output LAS File         %s\n", argv[3]);
 
-    const PointSelection result = selectPoints(in.file.get(), out.get(), argv[2], header, raster, limits.low,
-                                               limits.high);
+    const PointSelection result = selectPoints(in.file.get(), out.get(), argv[2], header, raster, limits);
     checkRecordLoop(result, out, argv[2], n);
     // Flush before the tally, so that no success is reported over a short file.
     if (std::fflush(out.get()) != 0)
@@ -196,3 +198,5 @@ int morvaneMain(int argc, char **argv)
         return -1;
     }
 }
+
+}  // namespace morvane

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace morvane {
+
 #if defined(__SANITIZE_ADDRESS__)
 #define MORVANE_FAULTS_TO_SANITIZER 1
 #elif defined(__has_feature)
@@ -99,3 +101,5 @@ bool openStandardDescriptors()
     }
     return true;
 }
+
+}  // namespace morvane

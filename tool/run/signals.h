@@ -7,6 +7,8 @@
 
 #include <csignal>
 
+namespace morvane {
+
 // A batch system may start the run with standard descriptors closed (cron,
 // `<&- >&-`): each is opened on /dev/null, so that the first file opened
 // cannot become the console. False where that cannot be done.
@@ -42,5 +44,7 @@ private:
 // and a descriptor to empty (-1: none). The name must stay valid until it
 // is replaced.
 void cleanUpOnSignal(const char *removeName, int truncateFd = -1);
+
+}  // namespace morvane
 
 #endif

@@ -22,6 +22,8 @@
 #endif
 #include <immintrin.h>
 
+namespace morvane {
+
 #define MORVANE_AVX512 __attribute__((target("avx512f,avx512vl,avx512dq")))
 
 bool vectorKernelAvailable()
@@ -244,3 +246,5 @@ Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t coun
     default: return selectRecordsPortable(keep, records, count, len, c, tally);
     }
 }
+
+}  // namespace morvane

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace morvane {
+
 // What a kernel did with a run of records.
 struct Selection {
     uint8_t *keptEnd;   // the selected records lie from the caller's `keep` up to here
@@ -34,5 +36,7 @@ Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t co
 Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
                               const SelectionContext &c, Tally &tally);
 bool vectorKernelAvailable();
+
+}  // namespace morvane
 
 #endif

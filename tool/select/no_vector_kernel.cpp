@@ -2,6 +2,8 @@
 // portable one serves alone.
 #include "select/kernels.h"
 
+namespace morvane {
+
 bool vectorKernelAvailable()
 {
     return false;
@@ -12,3 +14,5 @@ Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t coun
 {
     return selectRecordsPortable(keep, records, count, len, c, tally);
 }
+
+}  // namespace morvane

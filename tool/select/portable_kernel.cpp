@@ -2,11 +2,13 @@
 // cells are found and requested before they are read.
 #include "select/kernels.h"
 
-#include "select/record_copy.h"
 #include "lidar/internal/unaligned.h"
+#include "select/record_copy.h"
 
 #include <algorithm>
 #include <cstring>
+
+namespace morvane {
 
 using lidar::load_unaligned;
 
@@ -150,3 +152,5 @@ Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t co
     default: return selectRecordsOf<0>(keep, records, count, len, c, tally);
     }
 }
+
+}  // namespace morvane

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace morvane {
+
 // Copies a record of Len bytes (16 or more) to dst, which is the record
 // itself or lies wholly before it. Every 16-byte piece is loaded before any
 // is stored; the last piece overlaps the one before it.
@@ -24,5 +26,7 @@ inline void copyRecord(uint8_t *dst, const uint8_t *src)
     for (size_t i = 0; i < kPieces; ++i)
         std::memcpy(dst + std::min(16 * i, Len - 16), &pieces[i], 16);
 }
+
+}  // namespace morvane
 
 #endif

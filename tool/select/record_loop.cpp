@@ -7,10 +7,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <optional>
 #include <sys/stat.h>
 #include <vector>
+
+namespace morvane {
 
 namespace {
 
@@ -98,18 +99,16 @@ private:
 }  // namespace
 
 PointSelection selectPoints(std::FILE *in, std::FILE *out, const char *inName, const LAS12Header &header,
-                            Raster &raster, double lowLimit, double highLimit)
+                            Raster &raster, Limits limits)
 {
     PointSelection result;
-    SelectionContext c(header, raster, lowLimit, highLimit);
+    SelectionContext c(header, raster, limits);
     const uint32_t n = header.NumberOfPointReturns;
     const size_t len = header.PointDataRecordLength;
 
     // Progress about every 1 % of the records; below 100 records only the
     // first one reports.
-    uint32_t reportStep = static_cast<uint32_t>(std::floor(n * 0.01));
-    if (reportStep == 0)
-        reportStep = n * 100;
+    const uint64_t reportStep = progressStep(n, 0.01);
     uint64_t nextReport = 0;
 
     const size_t perBlock = std::max<size_t>(1, lidar::kBlockBytes / len);
@@ -129,7 +128,7 @@ PointSelection selectPoints(std::FILE *in, std::FILE *out, const char *inName, c
         // A point outside the cells held: hold what the rest needs, go on.
         while (fault == nullptr && s.classified < got) {
             holdCellsForRest(raster, header, inName, ::fileno(in), done + s.classified);
-            c = SelectionContext(header, raster, lowLimit, highLimit);
+            c = SelectionContext(header, raster, limits);
             fault = lidar::readMapped({&source.window(), &raster.cells.fileMapping()}, [&] {
                 const Selection rest = selectRecords(s.keptEnd, records + s.classified * len, got - s.classified,
                                                      len, c, result.tally);
@@ -170,3 +169,5 @@ PointSelection selectPoints(std::FILE *in, std::FILE *out, const char *inName, c
     result.recordsRead = static_cast<uint32_t>(done);
     return result;
 }
+
+}  // namespace morvane

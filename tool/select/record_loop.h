@@ -7,10 +7,13 @@
 #include "LiDAR.h"
 #include "lidar/internal/point_stats.h"
 #include "raster/raster.h"
+#include "select/selection_context.h"
 #include "select/tally.h"
 
 #include <cstdint>
 #include <cstdio>
+
+namespace morvane {
 
 enum class LoopStatus { Ok, ShortInput, ReadError, WriteError };
 
@@ -29,6 +32,8 @@ struct PointSelection {
 // still to come (a header whose bounds do not cover its points); when those
 // cannot be held, the failure is printed and the run failed.
 PointSelection selectPoints(std::FILE *in, std::FILE *out, const char *inName, const LAS12Header &header,
-                            Raster &raster, double lowLimit, double highLimit);
+                            Raster &raster, Limits limits);
+
+}  // namespace morvane
 
 #endif

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
-SelectionContext::SelectionContext(const LAS12Header &h, const Raster &raster, double lowLimit, double highLimit)
+namespace morvane {
+
+SelectionContext::SelectionContext(const LAS12Header &h, const Raster &raster, Limits limits)
     : xScale(h.XScaleFactor), xOffset(h.XOffset), yScale(h.YScaleFactor), yOffset(h.YOffset), zScale(h.ZScaleFactor),
       zOffset(h.ZOffset), minx(raster.grid().minx), miny(raster.grid().miny), cellsize(raster.grid().cellsize),
       rows(raster.grid().rows), cols(raster.grid().cols), cells(raster.cells.get()), window(raster.window),
@@ -14,7 +16,7 @@ SelectionContext::SelectionContext(const LAS12Header &h, const Raster &raster, d
       firstCol(raster.window.colBegin), windowCols(static_cast<size_t>(raster.window.cols())),
       // Without a declared value no cell is NODATA: NaN equals nothing.
       nodata(raster.header.hasNodata ? raster.header.nodata : std::nanf("")), nodataIsNaN(raster.nodataIsNaN()),
-      low(lowLimit), high(highLimit), cellsizeInverse(1.0 / cellsize), nearBorder(0.0)
+      low(limits.low), high(limits.high), cellsizeInverse(1.0 / cellsize), nearBorder(0.0)
 {
     if (!std::isnormal(cellsize) || !std::isnormal(cellsizeInverse)) {
         cellsizeInverse = 0.0;
@@ -30,3 +32,5 @@ SelectionContext::SelectionContext(const LAS12Header &h, const Raster &raster, d
         nearBorder = (std::max(rows, cols) + 2.0) * 0x1p-48;
     }
 }
+
+}  // namespace morvane

@@ -10,7 +10,14 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace morvane {
+
 struct Raster;
+
+// The elevation window around a cell's value: from value + low to value + high.
+struct Limits {
+    double low, high;
+};
 
 // Everything the classification reads, widened to double once per run.
 struct SelectionContext {
@@ -37,7 +44,9 @@ struct SelectionContext {
     double cellsizeInverse;
     double nearBorder;
 
-    SelectionContext(const LAS12Header &h, const Raster &raster, double lowLimit, double highLimit);
+    SelectionContext(const LAS12Header &h, const Raster &raster, Limits limits);
 };
+
+}  // namespace morvane
 
 #endif

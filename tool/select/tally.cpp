@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace morvane {
+
 namespace {
 
 double share(uint32_t count, uint32_t n)
@@ -20,3 +22,5 @@ void printTally(const Tally &t, uint32_t n)
     std::printf("%28u points ( %.2f%% of input) on NODATA raster cells\n", t.onNodata, share(t.onNodata, n));
     std::printf("%28u points ( %.2f%% of input) outside the raster\n\n", t.outside, share(t.outside, n));
 }
+
+}  // namespace morvane

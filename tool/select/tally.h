@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace morvane {
+
 struct Tally {
     uint32_t selected = 0;  // written to the output
     uint32_t onNodata = 0;  // on a NODATA cell
@@ -14,5 +16,7 @@ struct Tally {
 // Each count with its share of the n input points; an empty input shows
 // 0.00 % rather than a division by zero.
 void printTally(const Tally &t, uint32_t n);
+
+}  // namespace morvane
 
 #endif

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace morvane {
+
 constexpr uint64_t kOnes = 0x0101010101010101u;  // one in every byte lane
 
 inline uint64_t load64(const char *p)
@@ -36,5 +38,7 @@ inline bool hasZeroByte(uint64_t w)
 {
     return ((w - kOnes) & ~w & (kOnes * 0x80)) != 0;
 }
+
+}  // namespace morvane
 
 #endif

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+namespace morvane {
+
 std::string_view withoutPlus(std::string_view token)
 {
     if (token.size() > 1 && token[0] == '+' && token[1] != '-' && token[1] != '+')
@@ -85,3 +87,5 @@ bool parseOtherFloat(std::string_view token, float &value)
     const std::optional<std::string> dotted = withDecimalPoint(token);
     return dotted && parseDottedFloat(*dotted, value);
 }
+
+}  // namespace morvane

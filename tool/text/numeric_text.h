@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace morvane {
+
 // len (1 to 8) bytes at p as one word, the first byte in the lowest lane
 // and zero bytes above: two overlapping loads, or three single bytes.
 inline uint64_t loadShort(const char *p, size_t len)
@@ -97,5 +99,7 @@ inline bool parseFloatToken(std::string_view token, float &value)
 {
     return parseShortDecimal(token, value) || parseOtherFloat(token, value);
 }
+
+}  // namespace morvane
 
 #endif

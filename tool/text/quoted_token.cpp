@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace morvane {
+
 std::string quotedToken(std::string_view s)
 {
     constexpr size_t kMax = 40;
@@ -12,3 +14,5 @@ std::string quotedToken(std::string_view s)
         out += "...";
     return out + "'";
 }
+
+}  // namespace morvane

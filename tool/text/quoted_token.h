@@ -5,8 +5,12 @@
 #include <string>
 #include <string_view>
 
+namespace morvane {
+
 // Quoted, printable characters only, cut short when long: a binary file
 // posing as a grid must not spill control bytes onto the console.
 std::string quotedToken(std::string_view token);
+
+}  // namespace morvane
 
 #endif

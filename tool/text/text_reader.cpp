@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace morvane {
+
 TextReader::TextReader(std::FILE *file, size_t bufferBytes) : file_(file), buffer_(bufferBytes + kPadding, ' ') {}
 
 void TextReader::refill()
@@ -75,3 +77,5 @@ void TextReader::skipLine()
         refill();  // nothing is kept: the whole window was this line
     }
 }
+
+}  // namespace morvane

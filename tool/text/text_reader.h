@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+namespace morvane {
+
 // The characters isspace() takes in the C locale, as one bit test.
 inline bool isSpace(char c)
 {
@@ -98,5 +100,7 @@ private:
     int error_ = 0;
     std::string_view last_;
 };
+
+}  // namespace morvane
 
 #endif

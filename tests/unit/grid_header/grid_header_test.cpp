@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+using namespace morvane;
+
 namespace {
 
 struct Parsed {

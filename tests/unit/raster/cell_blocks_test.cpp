@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+using namespace morvane;
+
 namespace {
 
 TEST(CellBlocks, BlocksAlongAnAxis)

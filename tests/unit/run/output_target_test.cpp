@@ -12,8 +12,9 @@
 #include <string>
 #include <unistd.h>
 
+using namespace morvane;
+
 using namespace test_support;
-using morvane::OutputTarget;
 
 namespace {
 
@@ -25,7 +26,7 @@ TEST(OutputTarget, DirectoryOf)
         const char *path, *directory;
     } rows[] = {{"out.las", "."}, {"/out.las", "/"}, {"a/b/out.las", "a/b"}, {"./out.las", "."}};
     for (const auto &row : rows)
-        EXPECT_EQ(morvane::directoryOf(row.path), row.directory) << row.path;
+        EXPECT_EQ(directoryOf(row.path), row.directory) << row.path;
 }
 
 // Each row lays out links under a fresh directory and names the output.
@@ -39,8 +40,11 @@ TEST(OutputTarget, FollowsLinksToTheFinalTarget)
         bool exists;
     } rows[] = {
         {"PlainName", {}, "out.las", "out.las", true},
-        {"RelativeLinkInASubdirectory", {{"sub/out.las", "../real/target.las"}}, "sub/out.las",
-         "sub/../real/target.las", true},
+        {"RelativeLinkInASubdirectory",
+         {{"sub/out.las", "../real/target.las"}},
+         "sub/out.las",
+         "sub/../real/target.las",
+         true},
         {"ChainOfLinks", {{"a.las", "b.las"}, {"b.las", "real/target.las"}}, "a.las", "real/target.las", true},
         {"DanglingLink", {{"new.las", "real/missing.las"}}, "new.las", "real/missing.las", false},
     };
@@ -124,7 +128,7 @@ TEST(OutputTarget, LockExcludesOtherWriters)
     const int second = target.openForWriting();
     ASSERT_GE(first, 0);
     ASSERT_GE(second, 0);
-    morvane::lockForWriting(first);
+    lockForWriting(first);
     struct flock whole {};
     whole.l_type = F_WRLCK;
     whole.l_whence = SEEK_SET;

@@ -11,6 +11,8 @@
 #include <string>
 #include <unistd.h>
 
+using namespace morvane;
+
 using namespace test_support;
 
 namespace {
@@ -47,7 +49,7 @@ TEST(TemporaryName, BesideTheTargetWithinTheNameLimit)
         while (!row.character.empty() && target.size() + row.character.size() + 4 <= NAME_MAX)
             target += row.character;
         target += ".las";
-        const std::string name = morvane::temporaryName(dir / target, 7);
+        const std::string name = temporaryName(dir / target, 7);
         ASSERT_EQ(name.rfind(dir.path() + "/", 0), 0u) << name;
         const std::string base = name.substr(dir.path().size() + 1);
         EXPECT_LE(base.size(), size_t{NAME_MAX});

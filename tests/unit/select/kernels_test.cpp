@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+using namespace morvane;
+
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -138,7 +140,7 @@ TEST(RecordSelection, VectorKernelMatchesThePortableOne)
         for (const std::optional<CellWindow> &held :
              {std::optional<CellWindow>{}, std::optional{part}, std::optional{none}}) {
             const Raster raster = makeRaster(rows, cols, c.minx, c.miny, c.cellsize, c.nodata, rng, held);
-            const SelectionContext context(headerFor(c), raster, -1.5, 2.0);
+            const SelectionContext context(headerFor(c), raster, {-1.5, 2.0});
             for (const size_t len : lengths) {
                 for (const size_t count : counts) {
                     SCOPED_TRACE("record length " + std::to_string(len) + ", " + std::to_string(count) + " records");
@@ -191,7 +193,7 @@ TEST(RecordSelection, BordersFollowTheDivision)
             h.XScaleFactor = d;
             h.YScaleFactor = 1.0;
             h.ZScaleFactor = 0.01;
-            const SelectionContext context(h, raster, -kInf, kInf);
+            const SelectionContext context(h, raster, {-kInf, kInf});
             std::vector<uint8_t> records(9 * 20, 0);
             for (size_t i = 0; i < 9; ++i) {
                 const int32_t xyz[3] = {1, 1, 0};
@@ -245,8 +247,8 @@ TEST(RecordSelection, BlocksGiveTheWholeGridsResult)
                 for (int32_t k = 0; k < cols; ++k)
                     if (const uint32_t slot = view.slotOf(r, k); slot != kNoBlock)
                         blocked.cells[blockCellIndex(slot, r, k)] = whole.at(r, k);
-            const SelectionContext wholeContext(headerFor(c), whole, -1.5, 2.0);
-            const SelectionContext blockedContext(headerFor(c), blocked, -1.5, 2.0);
+            const SelectionContext wholeContext(headerFor(c), whole, {-1.5, 2.0});
+            const SelectionContext blockedContext(headerFor(c), blocked, {-1.5, 2.0});
             for (const size_t len : {size_t{20}, size_t{28}, size_t{31}}) {
                 SCOPED_TRACE("record length " + std::to_string(len) + (held == &every ? ", every block" : ", some"));
                 const size_t count = 3000;

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+using namespace morvane;
+
 namespace {
 
 // The token as the grid would spell it into `t`: sign, digits, the dot

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+using namespace morvane;
+
 using namespace test_support;
 
 namespace {
