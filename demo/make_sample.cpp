@@ -21,7 +21,7 @@ void usage()
 {
     const SampleOptions d;
     std::printf("Usage: morvane-sample [--dir D] [--points N] [--rows R] [--cols C] [--cell S]\n"
-                "                      [--format F] [--version V] [--seed K]\n"
+                "                      [--format F] [--version V] [--seed K] [--order O]\n"
                 "Writes a synthetic survey into D: terrain.asc, terrain.flt with terrain.hdr (the same\n"
                 "terrain) and points.las, with ground, vegetation and building returns.\n"
                 "  --dir D       folder to write into (default %s)\n"
@@ -32,6 +32,9 @@ void usage()
                 "  --format F    LAS point data format, 0 to 3 (default %d)\n"
                 "  --version V   LAS 1.V, V from 0 to 2 (default %d)\n"
                 "  --seed K      random seed (default %u)\n"
+                "  --order O     the points' order along a flight line: random (anywhere across\n"
+                "                the swath, the default) or scan (sweeping across it, about\n"
+                "                one cell from one point to the next, as a scanner records them)\n"
                 "  --help        print this and exit\n",
                 d.dir.c_str(), static_cast<unsigned long long>(d.points), d.rows, d.cols, d.cellsize, d.format,
                 d.versionMinor, d.seed);
@@ -66,6 +69,8 @@ int main(int argc, char **argv)
             ok = parseNumber(value, o.versionMinor);
         else if (ok && opt == "--seed")
             ok = parseNumber(value, o.seed);
+        else if (ok && opt == "--order")
+            ok = (o.scanOrder = std::string_view(value) == "scan") || std::string_view(value) == "random";
         else
             ok = false;
         if (!ok) {

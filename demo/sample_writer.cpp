@@ -186,6 +186,7 @@ public:
         height_ = height;
         const auto lines = static_cast<uint64_t>(std::ceil((width + 2 * margin_) / swath_));
         perLine_ = std::max<uint64_t>(1, (o.points + lines - 1) / lines);
+        perSweep_ = std::max<uint64_t>(1, static_cast<uint64_t>(std::lround(swath_ / o.cellsize)));
     }
 
     Sample point(uint64_t i)
@@ -193,7 +194,7 @@ public:
         const uint64_t line = i / perLine_;
         const double t = static_cast<double>(i % perLine_) / static_cast<double>(perLine_);
         const double along = (line % 2 == 0 ? t : 1.0 - t) * (height_ + 2 * margin_) - margin_;
-        const double across = (static_cast<double>(line) + unit()) * swath_ - margin_;
+        const double across = (static_cast<double>(line) + acrossSwath(i)) * swath_ - margin_;
         const double x = o_.minx + across, y = o_.miny + along;
         const double ground = terrainHeight(x - o_.minx, y - o_.miny);
         double z;
@@ -232,12 +233,23 @@ public:
 private:
     double unit() { return unit_(rng_); }
 
+    // Where point i lies across its swath, 0 to 1.
+    double acrossSwath(uint64_t i)
+    {
+        if (!o_.scanOrder)
+            return unit();
+        // Sweeps back and forth, a cell a point, each point somewhere in its cell.
+        const uint64_t k = i % perLine_, sweep = k / perSweep_;
+        const double f = (static_cast<double>(k % perSweep_) + unit()) / static_cast<double>(perSweep_);
+        return sweep % 2 == 0 ? f : 1.0 - f;
+    }
+
     const SampleOptions &o_;
     const LAS12Header &h_;
     std::mt19937 rng_;
     std::uniform_real_distribution<double> unit_{0.0, 1.0};
     double margin_ = 0, swath_ = 0, height_ = 0;
-    uint64_t perLine_ = 1;
+    uint64_t perLine_ = 1, perSweep_ = 1;
     uint8_t returnNo_ = 1, returns_ = 1;
 };
 

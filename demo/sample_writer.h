@@ -17,6 +17,9 @@ struct SampleOptions {
     int format = 1;        // point data format 0..3
     int versionMinor = 2;  // LAS 1.0, 1.1 or 1.2
     uint32_t seed = 42;
+    // Along a flight line, points anywhere across the swath (false), or in
+    // a scanner's order (true): sweeps across it, about a cell apart.
+    bool scanOrder = false;
 };
 
 // Writes terrain.asc, terrain.flt + terrain.hdr (the same values) and
