@@ -22,15 +22,18 @@ usage: bench/run.sh [options]
   --sort-keys N  keys of the library's sort timings (default 1000000)
   --dir D        working directory for generated files (default /tmp/morvane-bench)
   --build B      CMake build directory (default build-bench, configured if missing)
+  --against C    also time the build of commit C ("today's build"), built from a git archive
+                 of it into B-against-C, in turns with this one (default 5cf32c7, the commit
+                 before this round of speed work; "none" skips it)
   --keep         keep the generated files (default: removed at the end)
   --quick        tiny sizes (200000 points, 400 x 500 raster, 100000 sort keys), one
-                 run each, no big file, targets not judged: for CI. Other options
-                 still apply.
+                 run each, no big file, no other build timed, targets not judged: for
+                 CI. Other options still apply.
 EOF
 }
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-POINTS="" ROWS="" COLS="" REPEAT="" BIG_GB="" SORT_KEYS="" LOW=-0.05 HIGH=0.05 DIR="" BUILD=$ROOT/build-bench KEEP=0 QUICK=0
+POINTS="" ROWS="" COLS="" REPEAT="" BIG_GB="" SORT_KEYS="" LOW=-0.05 HIGH=0.05 DIR="" BUILD=$ROOT/build-bench KEEP=0 QUICK=0 AGAINST=""
 while [ $# -gt 0 ]; do
   case $1 in
     --points) POINTS=$2; shift ;;
@@ -43,6 +46,7 @@ while [ $# -gt 0 ]; do
     --sort-keys) SORT_KEYS=$2; shift ;;
     --dir) DIR=$2; shift ;;
     --build) BUILD=$2; shift ;;
+    --against) AGAINST=$2; shift ;;
     --keep) KEEP=1 ;;
     --quick) QUICK=1 ;;
     -h|--help) usage; exit 0 ;;
@@ -52,10 +56,10 @@ while [ $# -gt 0 ]; do
 done
 if [ "$QUICK" = 1 ]; then
   : "${POINTS:=200000}" "${ROWS:=400}" "${COLS:=500}" "${REPEAT:=1}" "${BIG_GB:=0}" "${SORT_KEYS:=100000}"
-  : "${DIR:=/tmp/morvane-bench-quick}"
+  : "${DIR:=/tmp/morvane-bench-quick}" "${AGAINST:=none}"
 else
   : "${POINTS:=20000000}" "${ROWS:=4000}" "${COLS:=4000}" "${REPEAT:=5}" "${BIG_GB:=2}" "${SORT_KEYS:=1000000}"
-  : "${DIR:=/tmp/morvane-bench}"
+  : "${DIR:=/tmp/morvane-bench}" "${AGAINST:=5cf32c7}"
 fi
 case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
 
@@ -72,6 +76,25 @@ MORVANE=$BUILD/Morvane SAMPLE=$BUILD/morvane-sample
 BASELINE=$BUILD/bench/morvane-baseline FLOOR=$BUILD/bench/morvane-floor
 TIMER=$BUILD/bench/morvane-timer PARTS=$BUILD/bench/morvane-parts
 
+# Today's build: the commit given, from a git archive of it (no worktree
+# touched), configured alike in a build directory of its own, kept for the
+# next run. Only Morvane is built.
+TODAY="" TODAY_NAME=""
+if [ "$AGAINST" != none ]; then
+  TODAY_NAME=$(git -C "$ROOT" rev-parse --short "$AGAINST^{commit}") || die "no commit $AGAINST"
+  TODAY_BUILD=$BUILD-against-$TODAY_NAME
+  if [ ! -x "$TODAY_BUILD/build/Morvane" ]; then
+    echo "building Morvane of commit $TODAY_NAME in $TODAY_BUILD ..."
+    rm -rf "$TODAY_BUILD"
+    mkdir -p "$TODAY_BUILD/src"
+    git -C "$ROOT" archive "$TODAY_NAME" | tar -x -C "$TODAY_BUILD/src" || die "git archive $TODAY_NAME failed"
+    cmake -S "$TODAY_BUILD/src" -B "$TODAY_BUILD/build" -DCMAKE_BUILD_TYPE="$BUILD_TYPE" -DMORVANE_TESTS=OFF \
+      -DMORVANE_BENCH=OFF >/dev/null || die "configuring commit $TODAY_NAME failed"
+    cmake --build "$TODAY_BUILD/build" -j2 --target Morvane >/dev/null || die "building commit $TODAY_NAME failed"
+  fi
+  TODAY=$TODAY_BUILD/build/Morvane
+fi
+
 # --- workload ---------------------------------------------------------------
 mkdir -p "$DIR"
 W=$DIR/survey
@@ -83,10 +106,23 @@ if [ "$(cat "$W/params" 2>/dev/null)" != "$STAMP" ]; then
   echo "$STAMP" >"$W/params"
   sync "$W"/*  # no write-back of the new files while timing
 fi
-LAS=$W/points.las FLT=$W/terrain.flt ASC=$W/terrain.asc
+# The same survey in a scanner's order: sweeps across each flight line, a
+# cell from one point to the next (in the survey above, consecutive points
+# lie anywhere across the swath).
+WS=$DIR/survey-scan
+if [ "$(cat "$WS/params" 2>/dev/null)" != "$STAMP" ]; then
+  echo "generating the same survey in a scanner's order in $WS ..."
+  rm -rf "$WS"
+  "$SAMPLE" --dir "$WS" --points "$POINTS" --rows "$ROWS" --cols "$COLS" --order scan >/dev/null ||
+    die "morvane-sample failed"
+  rm -f "$WS/terrain.asc" "$WS/terrain.flt" "$WS/terrain.hdr"  # the survey's own serve
+  echo "$STAMP" >"$WS/params"
+  sync "$WS"/*
+fi
+LAS=$W/points.las FLT=$W/terrain.flt ASC=$W/terrain.asc LAS_SCAN=$WS/points.las
 cleanup() {
-  rm -f "$DIR"/out-*.las "$DIR"/base-*.las "$DIR"/floor-*.bin "$DIR"/time-*.las "$DIR/times.txt"
-  if [ "$KEEP" = 0 ]; then rm -rf "$W" "$DIR/big"; rmdir "$DIR" 2>/dev/null || true; fi
+  rm -f "$DIR"/out-*.las "$DIR"/base-*.las "$DIR"/floor-*.bin "$DIR"/time-*.las "$DIR"/today-*.las "$DIR/times.txt"
+  if [ "$KEEP" = 0 ]; then rm -rf "$W" "$WS" "$DIR/big"; rmdir "$DIR" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
 
@@ -95,9 +131,9 @@ size() { stat -c %s "$1"; }
 
 # --- outputs must agree before anything is timed ------------------------------
 warm "$LAS" "$FLT" "$ASC"
-run_once() {  # program raster output: runs it, fails unless it selected points
+run_once() {  # program raster output [las]: runs it, fails unless it selected points
   local status=0
-  "$1" "$2" "$LAS" "$3" "$LOW" "$HIGH" >/dev/null || status=$?
+  "$1" "$2" "${4:-$LAS}" "$3" "$LOW" "$HIGH" >/dev/null || status=$?
   [ "$status" = 0 ] || die "$(basename "$1") $(basename "$2") exited with status $status"
 }
 run_once "$BASELINE" "$FLT" "$DIR/base-flt.las"
@@ -110,6 +146,26 @@ done
 OUT_BYTES=$(size "$DIR/base-flt.las")
 SELECTED=$(od -An -t u4 -j 107 -N 4 "$DIR/base-flt.las" | tr -d ' ')
 echo "outputs identical: Morvane .flt, Morvane .asc, baseline .flt, baseline .asc ($SELECTED points, $OUT_BYTES bytes)"
+warm "$LAS_SCAN"
+run_once "$BASELINE" "$FLT" "$DIR/base-flt-scan.las" "$LAS_SCAN"
+run_once "$MORVANE" "$FLT" "$DIR/out-flt-scan.las" "$LAS_SCAN"
+run_once "$MORVANE" "$ASC" "$DIR/out-asc-scan.las" "$LAS_SCAN"
+for f in out-flt-scan out-asc-scan; do
+  cmp -s "$DIR/base-flt-scan.las" "$DIR/$f.las" || die "MISMATCH: $f.las differs from base-flt-scan.las"
+done
+if [ -n "$TODAY" ]; then
+  # Today's build's outputs, which its reruns then write over.
+  for o in survey scan; do
+    las=$LAS; [ $o = scan ] && las=$LAS_SCAN
+    ref=$DIR/base-flt.las; [ $o = scan ] && ref=$DIR/base-flt-scan.las
+    run_once "$TODAY" "$FLT" "$DIR/today-flt-$o.las" "$las"
+    run_once "$TODAY" "$ASC" "$DIR/today-asc-$o.las" "$las"
+    for f in today-flt-$o today-asc-$o; do
+      cmp -s "$ref" "$DIR/$f.las" || die "MISMATCH: $f.las (commit $TODAY_NAME) differs from $(basename "$ref")"
+    done
+  done
+  echo "outputs identical to the build of commit $TODAY_NAME's, on both point orders"
+fi
 
 # --- timings ------------------------------------------------------------------
 fields() {  # timer line -> "median_s maxrss_kib cpu_s"
@@ -130,6 +186,26 @@ time_one() {  # name: one timed run, appended to $TIMES as "name wall_s maxrss_k
       return ;;
     morvane_asc) out=$DIR/time-asc.las; set -- "$MORVANE" "$ASC" "$LAS" "$out" "$LOW" "$HIGH" ;;
     baseline_flt) out=$DIR/time-bflt.las; set -- "$BASELINE" "$FLT" "$LAS" "$out" "$LOW" "$HIGH" ;;
+    # This build and today's, on either point order: .flt with the output
+    # removed first, .flt over the output of the run before, .asc.
+    this_*|today_*)
+      local prog=$MORVANE las=$LAS order=${name##*_} kind
+      kind=${name#*_}; kind=${kind%_*}
+      [ "${name%%_*}" = today ] && prog=$TODAY
+      [ "$order" = scan ] && las=$LAS_SCAN
+      case $kind in
+        flt) out=$DIR/time-${name}.las; set -- "$prog" "$FLT" "$las" "$out" "$LOW" "$HIGH" ;;
+        asc) out=$DIR/time-${name}.las; set -- "$prog" "$ASC" "$las" "$out" "$LOW" "$HIGH" ;;
+        rerun)
+          # Over the output of its first run, which the turns before rewrote.
+          out=$DIR/today-flt-$order.las
+          if [ "${name%%_*}" = this ]; then
+            out=$DIR/out-flt.las; [ "$order" = survey ] || out=$DIR/out-flt-scan.las
+          fi
+          line=$("$TIMER" --repeat 1 -- "$prog" "$FLT" "$las" "$out" "$LOW" "$HIGH") || die "$name failed"
+          echo "$name $(fields "$line")" >>"$TIMES"
+          return ;;
+      esac ;;
     baseline_asc) out=$DIR/time-basc.las; set -- "$BASELINE" "$ASC" "$LAS" "$out" "$LOW" "$HIGH" ;;
   esac
   line=$("$TIMER" --repeat 1 --rm "$out" -- "$@") || die "$name failed"
@@ -148,6 +224,12 @@ LOADAVG=$(cut -d' ' -f1-3 /proc/loadavg)
 for ((k = 0; k < REPEAT; k++)); do
   for name in floor morvane_flt morvane_rerun floor_asc morvane_asc baseline_flt baseline_asc; do
     time_one "$name"
+  done
+  for order in survey scan; do
+    for kind in flt rerun asc; do
+      time_one "this_${kind}_$order"
+      [ -z "$TODAY" ] || time_one "today_${kind}_$order"
+    done
   done
 done
 R_FLOOR=$(summary floor) R_FLOOR_ASC=$(summary floor_asc)
@@ -278,3 +360,27 @@ BEGIN {
       field(big, 2), field(big, 3), field(big, 1) / field(big, 3) / MB
   }
 }'
+
+# --- this build against today's, on both point orders ---------------------------
+echo
+printf '  %-44s %9s %9s %8s %8s   %s\n' "this build$([ -n "$TODAY" ] && echo " and commit $TODAY_NAME's (today's)")" \
+  "this s" "today s" "/ today" "x floor" "target"
+for kind in flt rerun asc; do
+  for order in survey scan; do
+    case $kind in
+      flt) label=".flt, output removed"; fl=$(median_of floor 2); target=0.75 ;;
+      rerun) label=".flt, over its last output"; fl=$(median_of floor 2); target=0.6 ;;
+      asc) label=".asc"; fl=$(median_of floor_asc 2); target=0.8 ;;
+    esac
+    t=$(median_of "this_${kind}_$order" 2)
+    today=""; [ -z "$TODAY" ] || today=$(median_of "today_${kind}_$order" 2)
+    awk -v label="$label, $([ $order = scan ] && echo "scanner's order" || echo "survey's order")" -v t="$t" \
+      -v today="$today" -v fl="$fl" -v target="$target" -v kind="$kind" -v quick="$QUICK" 'BEGIN {
+      if (today == "") { printf "  %-44s %9.3f %9s %8s %8.2f\n", label, t, "-", "-", t / fl; exit }
+      ok = t / today <= target && (kind != "flt" || t / fl <= 1.4)
+      printf "  %-44s %9.3f %9.3f %8.2f %8.2f   <= %s x today%s: %s\n", label, t, today, t / today, t / fl, target, \
+        kind == "flt" ? ", <= 1.4 x floor" : "", quick ? "(quick run: not judged)" : ok ? "met" : "MISSED"
+    }'
+  done
+done
+printf '  (x floor: over the I/O floor of the same raster kind; peak memory above)\n'
