@@ -52,6 +52,9 @@ public:
     }
 
     bool mapped() const { return available_.has_value(); }
+    // Whether the input could be read neither way (a window not mapped, and
+    // the file not positioned for reading on).
+    bool failed() const { return failed_; }
     const lidar::FileMapping &window() const { return window_; }
 
     // Up to `want` records from record `first` on; fewer where the file
@@ -60,6 +63,10 @@ public:
     {
         if (mapped() && first + want > windowEnd_ && first < *available_)
             mapWindow(first);
+        if (failed_) {
+            records = block;
+            return 0;
+        }
         if (!mapped()) {
             records = block;
             return std::fread(block, len_, want, in_);
@@ -83,8 +90,10 @@ private:
         windowFirst_ = first;
         windowEnd_ = first + count;
         // A file that cannot be mapped is read as before, from here on.
-        if (!window_ && ::fseeko(in_, static_cast<off_t>(dataStart_ + first * len_), SEEK_SET) == 0)
+        if (!window_) {
             available_.reset();
+            failed_ = ::fseeko(in_, static_cast<off_t>(dataStart_ + first * len_), SEEK_SET) != 0;
+        }
     }
 
     std::FILE *in_;
@@ -94,6 +103,7 @@ private:
     size_t perWindow_;
     lidar::FileMapping window_;
     uint64_t windowFirst_ = 0, windowEnd_ = 0;  // the records it holds
+    bool failed_ = false;
 };
 
 }  // namespace
@@ -161,7 +171,8 @@ PointSelection selectPoints(std::FILE *in, std::FILE *out, const char *inName, c
             break;
         }
         if (got != want) {
-            result.status = !source.mapped() && std::ferror(in) ? LoopStatus::ReadError : LoopStatus::ShortInput;
+            result.status = source.failed() || (!source.mapped() && std::ferror(in)) ? LoopStatus::ReadError
+                                                                                     : LoopStatus::ShortInput;
             result.error = readError;
             break;
         }
