@@ -36,7 +36,7 @@ void setUpGdal()
     static const bool done = [] {
         GDALAllRegister();
         CPLSetErrorHandler(CPLQuietErrorHandler);
-        GDALSetCacheMax64(int64_t{64} << 20);
+        GDALSetCacheMax64(int64_t{32} << 20);
         return true;
     }();
     (void)done;
