@@ -298,6 +298,41 @@ TEST(BatchGdal, PreparesAgainOnlyWhenTheRastersFilesChange)
     }
 }
 
+// A raster whose cells cannot all be read (a GeoTIFF cut short) fails the
+// batch before any tile runs and leaves nothing a later batch would use:
+// each batch tries again until the raster is whole.
+TEST(BatchGdal, APreparationThatFailsLeavesNothingToUse)
+{
+    SKIP_WITHOUT_GDAL();
+    TempDir dir;
+    writeAsciiDem(dir);
+    writeTiles(dir, 1);
+    gdal(dir, "gdal_translate -q -co TILED=NO dem.asc whole.tif");
+    gdal(dir, "gdal_translate -q -of EHdr -ot Float32 whole.tif reference.flt");
+    ASSERT_EQ(runBatch(dir, {"reference.flt", "tiles", "reference", "2", "30"}).status, 0);
+    const std::string whole = readFile(dir / "whole.tif");
+    const std::vector<std::pair<std::string, int>> steps = {
+        {whole, 0}, {whole.substr(0, whole.size() * 2 / 5), 2}, {"", 2}, {whole, 0}};
+    for (size_t i = 0; i < steps.size(); ++i) {
+        SCOPED_TRACE(i);
+        if (!steps[i].first.empty()) {
+            writeFile(dir / "dem.tif", steps[i].first);
+            touch(dir / "dem.tif");
+        }
+        const RunResult r = runBatch(dir, {"dem.tif", "tiles", "out", "2", "30"});
+        ASSERT_EQ(r.status, steps[i].second) << r.out << r.err;
+        if (r.status == 0) {
+            EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), "morvane-batch: prepared out/dem.tif.flt from dem.tif\n");
+            expectSameRuns(dir, "out", "reference", 1);
+        } else {
+            EXPECT_EQ(r.out, "");
+            EXPECT_TRUE(r.err.starts_with("morvane-batch: cannot read raster dem.tif: ")) << r.err;
+        }
+        for (const auto &entry : fs::directory_iterator(dir / "out"))
+            EXPECT_FALSE(entry.path().filename().string().starts_with(".morvane-batch-")) << entry.path();
+    }
+}
+
 // Three shares started at once on one output folder: each prepares the
 // mosaic or uses the one another share prepared, and every tile's output
 // is the one the gdal_translate .flt gives.
