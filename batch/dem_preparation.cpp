@@ -147,9 +147,10 @@ private:
 };
 
 // The first band as float cells, masked cells written as the NODATA value,
-// into the file at fd (rows north first, in this machine's byte order).
+// into out, the temporary file of target (rows north first, in this
+// machine's byte order).
 std::string convertCells(const std::string &raster, GDALDatasetH ds, const SourceShape &shape,
-                         const PreparedNodata &nodata, bool masked, TemporaryFile &out)
+                         const PreparedNodata &nodata, bool masked, TemporaryFile &out, const std::string &target)
 {
     GDALRasterBandH band = GDALGetRasterBand(ds, 1);
     GDALRasterBandH mask = masked ? GDALGetMaskBand(band) : nullptr;
@@ -195,17 +196,16 @@ std::string convertCells(const std::string &raster, GDALDatasetH ds, const Sourc
                            raster + " OTHER.tif";
                 }
             }
+            // A window as wide as the grid goes out in one write, any
+            // other row by row.
             const char *bytes = reinterpret_cast<const char *>(cells.data());
-            for (int64_t r = 0; r < h; ++r) {
-                // A window as wide as the grid goes out in one write.
-                const int64_t put = w == cols ? h : 1;
-                const auto length = static_cast<size_t>(put * w) * sizeof(float);
-                const int error =
-                    writeAllAt(out.fd(), std::string_view(bytes + static_cast<size_t>(r * w) * sizeof(float), length),
-                               ((row0 + r) * cols + col0) * int64_t{sizeof(float)});
+            const int64_t writes = w == cols ? 1 : h, cellsEach = w == cols ? w * h : w;
+            for (int64_t r = 0; r < writes; ++r) {
+                const auto length = static_cast<size_t>(cellsEach) * sizeof(float);
+                const int error = writeAllAt(out.fd(), std::string_view(bytes + static_cast<size_t>(r) * length, length),
+                                             ((row0 + r) * cols + col0) * int64_t{sizeof(float)});
                 if (error != 0)
-                    return "cannot write " + raster + "'s prepared grid: " + errorText(error);
-                r += put - 1;
+                    return "cannot write " + target + ": " + errorText(error);
             }
         }
     }
@@ -258,7 +258,7 @@ PreparedDem prepareDem(const std::string &raster, const std::string &outdir, con
     TemporaryFile grid(joinPath(temporaryFolder, "prepared.flt"));
     if (grid.error() != 0)
         return failed(names.grid, grid.error());
-    if (std::string error = convertCells(raster, ds, source.shape, nodata, masked, grid); !error.empty()) {
+    if (std::string error = convertCells(raster, ds, source.shape, nodata, masked, grid, names.grid); !error.empty()) {
         p.error = error;
         return p;
     }

@@ -197,6 +197,29 @@ TEST(BatchGdal, EachRasterRunsAsTheFltGdalTranslateMakesOfIt)
     EXPECT_EQ(readFile(dir / "out-plain.tif/plain.tif.hdr").find("NODATA"), std::string::npos);
 }
 
+// Rasters larger than one window of 2^20 cells are read in pieces: blocks
+// side by side along a row of 256-row blocks wider than a window, and rows
+// of one strip larger than a window. The grid is the gdal_translate .flt's,
+// byte for byte.
+TEST(BatchGdal, LargerRastersAreReadWindowByWindow)
+{
+    SKIP_WITHOUT_GDAL();
+    TempDir dir;
+    writeAsciiDem(dir);
+    writeTiles(dir, 1);
+    gdal(dir, "gdal_translate -q -outsize 4200 280 -a_ullr 500000 5000140 502100 5000000 -co TILED=YES "
+              "-co BLOCKXSIZE=256 -co BLOCKYSIZE=256 dem.asc tiled.tif");
+    gdal(dir, "gdal_translate -q -outsize 1100 1000 -a_ullr 500000 5000500 500550 5000000 -co TILED=NO "
+              "-co BLOCKYSIZE=1000 dem.asc strip.tif");
+    for (const std::string raster : {"tiled.tif", "strip.tif"}) {
+        SCOPED_TRACE(raster);
+        gdal(dir, "gdal_translate -q -of EHdr -ot Float32 " + raster + " reference.flt");
+        const RunResult r = runBatch(dir, {"--morvane", "/bin/true", raster, "tiles", "out", "2", "30"});
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_TRUE(readFile(dir / ("out/" + raster + ".flt")) == readFile(dir / "reference.flt"));
+    }
+}
+
 TEST(BatchGdal, RefusesWhatCannotBePreparedAndSaysWhatToRun)
 {
     SKIP_WITHOUT_GDAL();
