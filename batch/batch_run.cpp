@@ -1,7 +1,9 @@
 #include "batch_run.h"
 
+#include "dem_preparation.h"
 #include "file_system.h"
 #include "lidar/internal/name_form.h"
+#include "prepared_grid.h"
 #include "process_runner.h"
 #include "record.h"
 #include "summary.h"
@@ -48,12 +50,12 @@ int refuse(const std::string &message)
     return kUsageError;
 }
 
-// The raster, checked as Morvane will take it: its name, and it (with a
-// .flt's .hdr) readable as a regular file.
+// The raster, checked as Morvane will take it: it (with a .flt's .hdr)
+// readable as a regular file; or one to prepare, as GDAL judges it.
 std::string rasterError(const std::string &raster)
 {
-    if (!lidar::has_extension(raster, "asc") && !lidar::has_extension(raster, "flt"))
-        return "RASTER must end in .asc or .flt: " + raster;
+    if (!readByMorvane(raster))
+        return demRefusal(raster);
     std::vector<std::string> files = {raster};
     if (lidar::has_extension(raster, "flt"))
         files.push_back(lidar::companion_header_name(raster));
@@ -135,6 +137,7 @@ public:
     TemporaryFolder &operator=(const TemporaryFolder &) = delete;
 
     int error() const { return error_; }
+    const std::string &path() const { return path_; }
     std::string operator/(const std::string &name) const { return joinPath(path_, name); }
 
 private:
@@ -161,8 +164,9 @@ struct RunningTile {
 
 class Batch {
 public:
-    Batch(const Options &o, const std::vector<PlannedTile> &plan, const TemporaryFolder &temporary)
-        : options_(o), plan_(plan), temporary_(temporary), morvane_(morvanePath(o)),
+    Batch(const Options &o, std::string raster, const std::vector<PlannedTile> &plan,
+          const TemporaryFolder &temporary)
+        : options_(o), raster_(std::move(raster)), plan_(plan), temporary_(temporary), morvane_(morvanePath(o)),
           progress_(!o.quiet && ::isatty(STDERR_FILENO) == 1)
     {
         for (const PlannedTile &p : plan)
@@ -180,6 +184,7 @@ private:
     void report(const std::string &message);
 
     const Options &options_;
+    const std::string raster_;  // as Morvane is given it: RASTER, or its prepared grid
     const std::vector<PlannedTile> &plan_;
     const TemporaryFolder &temporary_;
     const std::string morvane_;
@@ -246,7 +251,7 @@ void Batch::startTile(size_t index)
     const auto [at, added] = running_.emplace(index, std::move(t));
     if (failure.empty())
         if (const int error = runner_.start(index,
-                                            {morvane_, options_.raster, input, output, options_.low, options_.high});
+                                            {morvane_, raster_, input, output, options_.low, options_.high});
             error != 0)
             failure = "cannot run " + morvane_ + ": " + errorText(error);
     if (!failure.empty()) {
@@ -408,8 +413,24 @@ int runBatch(const Options &o)
     common.morvaneVersion = MORVANE_VERSION_TEXT;
     common.raster = o.raster;
     common.rasterStamp = stampOf(o.raster);
+    std::string raster = o.raster;
     if (lidar::has_extension(o.raster, "flt"))
         common.rasterHeaderStamp = stampOf(lidar::companion_header_name(o.raster));
+    if (!readByMorvane(o.raster)) {
+        const PreparedDem dem = prepareDem(o.raster, o.outdir, temporary.path());
+        if (!dem.error.empty())
+            return refuseUsage(dem.error);
+        if (!o.quiet) {
+            std::printf(dem.reused ? "morvane-batch: using %s, prepared earlier from %s\n"
+                                   : "morvane-batch: prepared %s from %s\n",
+                        shown(dem.grid).c_str(), shown(o.raster).c_str());
+            std::fflush(stdout);
+        }
+        // The grid's stamp stands for every file of the raster (a VRT's
+        // sources too): a tile runs again when the grid is made from changed files.
+        common.rasterHeaderStamp = dem.gridStamp;
+        raster = dem.grid;
+    }
     common.low = limitValue(o.low);
     common.high = limitValue(o.high);
 
@@ -428,7 +449,7 @@ int runBatch(const Options &o)
                            (record->status == TileStatus::None || stampOf(output).size >= 0);
         plan.push_back({&tile, std::move(inputs), done});
     }
-    Batch batch(o, plan, temporary);
+    Batch batch(o, raster, plan, temporary);
     return batch.run();
 }
 

@@ -59,7 +59,13 @@ std::string_view helpText()
            "       morvane-batch --summary OUTDIR\n"
            "Runs Morvane RASTER TILES/<path> OUTDIR/<path> MIN MAX once per tile, a process each.\n"
            "\n"
+#ifdef MORVANE_WITH_GDAL
+           "  RASTER         the elevation raster (.asc, or .flt with its .hdr), or any\n"
+           "                 single-band raster GDAL reads (GeoTIFF, VRT), prepared once\n"
+           "                 as OUTDIR/<name>.flt\n"
+#else
            "  RASTER         the elevation raster (.asc, or .flt with its .hdr)\n"
+#endif
            "  TILES          a folder searched for *.las in any letter case, or a file listing\n"
            "                 tile paths one per line (- for standard input)\n"
            "  OUTDIR         outputs, logs (<output>.log), records and summary.csv\n"
@@ -69,7 +75,7 @@ std::string_view helpText()
            "      --shard K/N    only share K of N (stable by tile path, for many machines)\n"
            "      --force        run every tile again, done or not\n"
            "      --summary      run nothing: write OUTDIR/summary.csv and print the totals\n"
-           "  -q, --quiet        no progress line and no closing line\n"
+           "  -q, --quiet        no progress line, no closing line, no prepared-raster line\n"
            "      --morvane PATH the Morvane to run (default: the one beside this program)\n"
            "      --help         this text\n"
            "      --version      the version\n"

@@ -57,6 +57,21 @@ int writeAll(int fd, std::string_view bytes)
     return 0;
 }
 
+int writeAllAt(int fd, std::string_view bytes, int64_t offset)
+{
+    while (!bytes.empty()) {
+        const ssize_t put = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        bytes.remove_prefix(static_cast<size_t>(put));
+        offset += put;
+    }
+    return 0;
+}
+
 std::optional<std::string> readAll(int fd, int *error)
 {
     std::string bytes;

@@ -39,6 +39,8 @@ std::string errorText(int error);
 int openRetry(const char *path, int flags, mode_t mode = 0);
 // 0, or the errno of the first failed write.
 int writeAll(int fd, std::string_view bytes);
+// 0, or the errno of the first failed write; the bytes go at offset.
+int writeAllAt(int fd, std::string_view bytes, int64_t offset);
 // Everything up to the end, or nothing with *error set (readWholeFile
 // refuses a FIFO at once rather than waiting on it).
 std::optional<std::string> readAll(int fd, int *error = nullptr);

@@ -12,8 +12,8 @@ namespace {
 
 constexpr std::string_view kFirstLine = "morvane-batch record 1";
 
-// Bytes that would break a line or a field (control characters, the space,
-// the percent sign) as %XX; every other byte, UTF-8 or not, as it is.
+}  // namespace
+
 std::string escape(std::string_view text)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -48,6 +48,8 @@ std::optional<std::string> unescape(std::string_view text)
     }
     return out;
 }
+
+namespace {
 
 std::string stampText(const FileStamp &s)
 {

@@ -60,6 +60,13 @@ bool finishedFrom(const Record &record, const RunInputs &inputs);
 // A limit as a record keeps it: the value read as Morvane reads it.
 std::string limitValue(const std::string &text);
 
+// A path or name as one field of a record line: bytes that would break a
+// line or a field (control characters, the space, the percent sign) as %XX,
+// every other byte, UTF-8 or not, as it is; and back (nothing for a field
+// that is not so written).
+std::string escape(std::string_view text);
+std::optional<std::string> unescape(std::string_view text);
+
 // Where the record of a tile lies: beside its output.
 constexpr std::string_view kRecordSuffix = ".record";
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Batch benchmark: TILES tiles of POINTS points against one .flt, two at a
-# time, run by README's xargs line and by morvane-batch -j 2 (every output
+# time, run by the manual's xargs line and by morvane-batch -j 2 (every output
 # must be the same, byte for byte), then morvane-batch again with nothing
 # left to do, and morvane-batch's own peak resident memory (its tiles' not
 # counted). Median wall times of K rounds taken in turns. Exits non-zero only
@@ -33,7 +33,7 @@ if [ ! -f "$BUILD/CMakeCache.txt" ]; then
   cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 cmake --build "$BUILD" -j2 --target Morvane morvane-batch morvane-sample >/dev/null || die "build failed"
-export PATH="$BUILD:$PATH"  # README's line runs Morvane from the PATH
+export PATH="$BUILD:$PATH"  # the manual's line runs Morvane from the PATH
 
 # The survey: one sample tile, linked under TILES names in ten folders (the
 # tiles are equal; every run reads them from the page cache alike).
@@ -57,8 +57,8 @@ trap cleanup EXIT
 cd "$DIR"
 cat sample/* tiles/d0/tile_0.las >/dev/null  # the page cache warm
 
-XARGS_LINE=$(grep -m1 -- 'xargs -0 -P' "$ROOT/README.md" | sed -e 's/^ *//' -e 's/-P "$(nproc)"/-P 2/')
-[ -n "$XARGS_LINE" ] || die "README.md has no xargs line"
+XARGS_LINE=$(grep -m1 -- 'xargs -0 -P' "$ROOT/man/Morvane.md" | sed -e 's/^ *//' -e 's/-P "$(nproc)"/-P 2/')
+[ -n "$XARGS_LINE" ] || die "man/Morvane.md has no xargs line"
 xargs_run() { sh -c "$XARGS_LINE"; }
 batch_run() { morvane-batch -q -j 2 dem.flt tiles out-batch 2 30; }
 
@@ -98,7 +98,7 @@ wait "$pid" || die "morvane-batch failed"
 
 x=$(median "${XARGS[@]}") b=$(median "${BATCH[@]}") r=$(median "${RERUN[@]}")
 printf '\n%-48s %10s %10s   %s\n' "$TILES tiles x $POINTS points, 2 at a time" "median s" "x xargs" "target"
-printf '%-48s %10.3f %10.2f\n' "README's xargs line (-P 2)" "$x" 1
+printf '%-48s %10.3f %10.2f\n' "the manual's xargs line (-P 2)" "$x" 1
 printf '%-48s %10.3f %10.2f   <= 1.1 x\n' "morvane-batch -j 2" "$b" "$(awk -v a="$b" -v b="$x" 'BEGIN { print a / b }')"
 printf '%-48s %10.3f %10s   <= 0.5 s\n' "morvane-batch again, nothing to do" "$r" ""
 printf '%-48s %10s %10s   <= 16384 KiB\n' "morvane-batch peak resident memory (KiB)" "$hwm" ""

@@ -52,11 +52,13 @@ set(MORVANE_TOOL_SOURCES
 )
 
 # morvane-batch without main(): above the library, beside the tool, sharing
-# nothing with the tool.
+# nothing with the tool. Its one GDAL file, batch/dem_preparation.cpp, or
+# the stub in its place, is added where GDAL is looked for.
 set(MORVANE_BATCH_SOURCES
   ${MORVANE_ROOT}/batch/batch_run.cpp
   ${MORVANE_ROOT}/batch/command_line.cpp
   ${MORVANE_ROOT}/batch/file_system.cpp
+  ${MORVANE_ROOT}/batch/prepared_grid.cpp
   ${MORVANE_ROOT}/batch/process_runner.cpp
   ${MORVANE_ROOT}/batch/record.cpp
   ${MORVANE_ROOT}/batch/summary.cpp

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# README's first command, as written there, where GoogleTest cannot be found:
-# it configures with a one-line notice, builds the two demo programs and runs
-# them. Only the configure step is told to ignore the installed GoogleTest.
+# README's first command, as written there, where neither GoogleTest nor GDAL
+# can be found: it configures with a one-line notice for each, builds the two
+# demo programs and runs them. Only the configure step is told to ignore the
+# installed GoogleTest and GDAL.
 #
 #   tests/check_demo_without_gtest.sh SOURCE_DIR CMAKE
 set -euo pipefail
@@ -18,7 +19,7 @@ mkdir "$work/bin"
 cat >"$work/bin/cmake" <<EOF
 #!/bin/sh
 case "\$1" in
-  -S) exec "$cmake" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON "\$@" ;;
+  -S) exec "$cmake" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_GDAL=ON "\$@" ;;
   *) exec "$cmake" "\$@" ;;
 esac
 EOF
@@ -31,9 +32,11 @@ PATH="$work/bin:$PATH" bash -c "${line/"cmake -S . "/"$configure"}" >log 2>&1 ||
 
 notices=$(grep -c 'GoogleTest not found' log || true)
 [ "$notices" = 1 ] || { cat log; fail "expected one notice that GoogleTest is missing, got $notices"; }
+notices=$(grep -c 'GDAL >= 3.6 not found' log || true)
+[ "$notices" = 1 ] || { cat log; fail "expected one notice that GDAL is missing, got $notices"; }
 ! grep -q 'warning:' log || { cat log; fail "the build printed warnings"; }
 [ -s sample/above-ground.las ] || { cat log; fail "no sample/above-ground.las"; }
 [ ! -e build/CTestTestfile.cmake ] || fail "the tests were configured all the same"
 help=$(./build/morvane-sample --help) || fail "morvane-sample --help exited $?"
 [[ $help == *--points* ]] || fail "morvane-sample --help does not list its options: $help"
-echo "demo command without GoogleTest: $(grep 'GoogleTest not found' log)"
+echo "demo command without GoogleTest and GDAL: $(grep 'not found' log)"

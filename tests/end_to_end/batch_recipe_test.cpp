@@ -1,4 +1,4 @@
-// README's batch lines, as written there, on tiles against one DEM: one
+// The manual's batch lines, as written there, on tiles against one DEM: one
 // inside it, one partly beyond its edge, one with no point in the window,
 // two that share a name in different folders, and one whose upper-case name
 // the tool refuses. Every tile must leave the output and console of the same
@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -29,10 +28,11 @@ using namespace test_support;
 
 namespace {
 
-std::string readmeLine(const std::string &containing)
+// The first line of the manual's source that holds `containing`, as written there.
+std::string manualLine(const std::string &containing)
 {
-    std::istringstream readme(readFile(std::string(MORVANE_SOURCE_DIR) + "/README.md"));
-    for (std::string line; std::getline(readme, line);)
+    std::istringstream manual(readFile(std::string(MORVANE_SOURCE_DIR) + "/man/Morvane.md"));
+    for (std::string line; std::getline(manual, line);)
         if (line.find(containing) != std::string::npos)
             return line.substr(line.find_first_not_of(' '));
     return {};
@@ -128,10 +128,10 @@ std::vector<std::string> sortedLines(const std::string &text)
     return lines;
 }
 
-TEST(BatchRecipe, ReadmeXargsLineCutsEveryTileOnceEachRun)
+TEST(BatchRecipe, ManualXargsLineCutsEveryTileOnceEachRun)
 {
-    const std::string line = readmeLine("xargs -0 -P");
-    ASSERT_NE(line, "") << "README.md has no xargs line";
+    const std::string line = manualLine("xargs -0 -P");
+    ASSERT_NE(line, "") << "man/Morvane.md has no xargs line";
     TempDir dir;
     writeSurvey(dir);
     std::vector<std::string> expected;
@@ -151,20 +151,6 @@ TEST(BatchRecipe, ReadmeXargsLineCutsEveryTileOnceEachRun)
     readTally(readFile(dir / "out/beyond.las.log"), beyond);
     EXPECT_GT(beyond.outside, 0u);
     EXPECT_GT(beyond.meet, 0u);
-}
-
-// The man page gives README's lines, wrapped.
-TEST(BatchRecipe, ManPageGivesReadmesLines)
-{
-    const auto words = [](const std::string &text) { return std::regex_replace(text, std::regex("\\s+"), " "); };
-    const std::string man = words(replaceAll(readFile(std::string(MORVANE_SOURCE_DIR) + "/man/Morvane.1"), "\\-", "-"));
-    for (const char *containing :
-         {"xargs -0 -P", "| parallel ", "gdalbuildvrt -vrtnodata -9999 dem.vrt", "-ot Float32 dem.vrt dem.flt",
-          "gdalinfo -stats dem.flt", "pdal translate tile.laz"}) {
-        const std::string line = readmeLine(containing);
-        ASSERT_NE(line, "") << containing;
-        EXPECT_NE(man.find(words(line)), std::string::npos) << "man/Morvane.1 lacks " << line;
-    }
 }
 
 // The joblog's Exitval of every tile, by tile path.
@@ -202,14 +188,14 @@ std::set<std::string> tileLogs(const TempDir &dir)
 }
 
 // A tile that fails once (not a LAS file) and is then mended: the rerun that
-// README gives takes it and the refused tile again, and nothing else.
-TEST(BatchRecipe, ReadmeParallelLineCutsEveryTileAndRerunsOnlyFailures)
+// the manual gives takes it and the refused tile again, and nothing else.
+TEST(BatchRecipe, ManualParallelLineCutsEveryTileAndRerunsOnlyFailures)
 {
     if (runProgram("/bin/sh", {"-c", "command -v parallel"}, {}).status != 0)
         GTEST_SKIP() << "GNU parallel is not installed (Debian: parallel)";
-    const std::string line = readmeLine("| parallel ");
-    ASSERT_NE(line, "") << "README.md has no GNU parallel line";
-    ASSERT_NE(readmeLine("--resume-failed"), "") << "README.md does not say how to rerun the failures";
+    const std::string line = manualLine("| parallel ");
+    ASSERT_NE(line, "") << "man/Morvane.md has no GNU parallel line";
+    ASSERT_NE(manualLine("--resume-failed"), "") << "man/Morvane.md does not say how to rerun the failures";
     TempDir dir;
     writeSurvey(dir);
     const std::string late = dir / "tiles/late.las";
@@ -240,15 +226,15 @@ TEST(BatchRecipe, ReadmeParallelLineCutsEveryTileAndRerunsOnlyFailures)
 
 namespace {
 
-// README's morvane-batch line, then its Slurm line as a three-task array into
+// The manual's morvane-batch line, then its Slurm line as a three-task array into
 // a fresh folder and the summary after it: every tile, the upper-case one
 // included, ends as on its own (that one as its lower-case twin would).
-TEST(BatchRecipe, ReadmeMorvaneBatchLinesCutEveryTile)
+TEST(BatchRecipe, ManualMorvaneBatchLinesCutEveryTile)
 {
-    const std::string line = readmeLine("morvane-batch dem.flt tiles out 2 30");
-    const std::string slurm = readmeLine("SLURM_ARRAY_TASK_ID + 1");
-    ASSERT_NE(line, "") << "README.md has no morvane-batch line";
-    ASSERT_NE(slurm, "") << "README.md has no Slurm line";
+    const std::string line = manualLine("morvane-batch dem.flt tiles out 2 30");
+    const std::string slurm = manualLine("SLURM_ARRAY_TASK_ID + 1");
+    ASSERT_NE(line, "") << "man/Morvane.md has no morvane-batch line";
+    ASSERT_NE(slurm, "") << "man/Morvane.md has no Slurm line";
     TempDir dir;
     writeSurvey(dir);
     std::set<std::string> expected;
@@ -353,9 +339,9 @@ private:
     bool up_ = false;
 };
 
-// README's GNU parallel line over ssh: four shares on two machines into one
+// The manual's GNU parallel line over ssh: four shares on two machines into one
 // folder, then the summary, as on a cluster sharing its files.
-TEST(BatchRecipe, ReadmeParallelSshLineSharesTheTilesAmongMachines)
+TEST(BatchRecipe, ManualParallelSshLineSharesTheTilesAmongMachines)
 {
     if (LoopbackSshd::sshd().empty())
         GTEST_SKIP() << "sshd is not installed (Debian: openssh-server)";
@@ -363,8 +349,8 @@ TEST(BatchRecipe, ReadmeParallelSshLineSharesTheTilesAmongMachines)
         GTEST_SKIP() << "GNU parallel or the ssh client is not installed (Debian: parallel, openssh-client)";
     if (::geteuid() == 0 && !fileExists("/run/sshd"))
         GTEST_SKIP() << "sshd run as root needs its privilege separation folder /run/sshd";
-    const std::string line = readmeLine("--sshloginfile nodes.txt");
-    ASSERT_NE(line, "") << "README.md has no GNU parallel line over ssh";
+    const std::string line = manualLine("--sshloginfile nodes.txt");
+    ASSERT_NE(line, "") << "man/Morvane.md has no GNU parallel line over ssh";
     TempDir dir;
     writeSurvey(dir);
     const LoopbackSshd sshd(dir);

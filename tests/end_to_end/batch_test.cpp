@@ -412,7 +412,16 @@ TEST(BatchCommandLine, RefusesWhatCannotRunBeforeAnyTileRuns)
         {{"dem.flt", "tiles", "out", "", "30"}, 2, "", "morvane-batch: MIN is empty\n" + usage},
         {{"dem.flt", "tiles", "out", "2", "3O"}, 2, "", "morvane-batch: invalid MAX (3O)\n"},
         {{"dem.flt", "tiles", "out", "2", "2.0"}, 2, "", "morvane-batch: MAX (2.0) must be greater than MIN (2)\n"},
-        {{"dem.tif", "tiles", "out", "2", "30"}, 2, "", "morvane-batch: RASTER must end in .asc or .flt: dem.tif\n"},
+#ifdef MORVANE_WITH_GDAL
+        {{"dem.tif", "tiles", "out", "2", "30"}, 2, "", "morvane-batch: cannot read raster dem.tif: No such file or directory\n"},
+#else
+        {{"dem.tif", "tiles", "out", "2", "30"},
+         2,
+         "",
+         "morvane-batch: this morvane-batch was built without GDAL and reads .asc and .flt rasters only; convert dem.tif "
+         "first: gdal_translate -of EHdr -ot Float32 dem.tif dem.flt\n" +
+             usage},
+#endif
         {{"gone.flt", "tiles", "out", "2", "30"},
          2,
          "",
