@@ -49,26 +49,6 @@ bool sameSide(double a, double b, int64_t extent)
     return std::fabs(a - b) * static_cast<double>(extent) <= 1e-3 * std::fmin(a, b);
 }
 
-std::string stampText(const FileStamp &s)
-{
-    return std::to_string(s.size) + " " + std::to_string(s.mtimeNs);
-}
-
-template <typename T>
-bool number(std::string_view text, T &value)
-{
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size();
-}
-
-// "<size> <mtime>" at the end of a line.
-bool parseStamp(std::string_view text, FileStamp &s)
-{
-    const size_t space = text.find(' ');
-    return space != std::string_view::npos && number(text.substr(0, space), s.size) &&
-           number(text.substr(space + 1), s.mtimeNs);
-}
-
 bool matches(const FileStamp &recorded, const std::string &path)
 {
     return recorded.size >= 0 && stampOf(path) == recorded;

@@ -49,12 +49,12 @@ std::optional<std::string> unescape(std::string_view text)
     return out;
 }
 
-namespace {
-
 std::string stampText(const FileStamp &s)
 {
     return std::to_string(s.size) + " " + std::to_string(s.mtimeNs);
 }
+
+namespace {
 
 template <typename T>
 bool number(std::string_view text, T &value)
@@ -191,6 +191,11 @@ std::string limitValue(const std::string &text)
     char value[40];
     std::snprintf(value, sizeof value, "%.17g", std::atof(text.c_str()));
     return value;
+}
+
+bool parseStamp(std::string_view text, FileStamp &s)
+{
+    return stamp(fields(text), 0, s);
 }
 
 }  // namespace batch

@@ -67,6 +67,10 @@ std::string limitValue(const std::string &text);
 std::string escape(std::string_view text);
 std::optional<std::string> unescape(std::string_view text);
 
+// A file's stamp as records write it, "<size> <mtime in ns>", and back.
+std::string stampText(const FileStamp &stamp);
+bool parseStamp(std::string_view text, FileStamp &stamp);
+
 // Where the record of a tile lies: beside its output.
 constexpr std::string_view kRecordSuffix = ".record";
 

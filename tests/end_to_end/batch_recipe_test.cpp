@@ -5,6 +5,7 @@
 // tile run on its own, and a status saying how it ended. Then morvane-batch's
 // lines: on one machine, as a Slurm array, and by GNU parallel over ssh.
 #include "console_text.h"
+#include "flat_survey.h"
 #include "grid_builder.h"
 #include "las_builder.h"
 #include "test_files.h"
@@ -38,14 +39,6 @@ std::string manualLine(const std::string &containing)
     return {};
 }
 
-std::vector<Point> tile(int32_t x0, int32_t y0, int32_t z)
-{
-    std::vector<Point> points;
-    for (int32_t i = 0; i < 50; ++i)
-        points.push_back({x0 + i * 97 % 4000, y0 + i * 61 % 4000, z + i % 3 * 100, 1});
-    return points;
-}
-
 struct Tile {
     std::string path;  // under tiles/
     std::vector<Point> points;
@@ -55,36 +48,23 @@ struct Tile {
 const std::vector<Tile> &tiles()
 {
     static const std::vector<Tile> kTiles = {
-        {"inside.las", tile(1000, 1000, 1500), 0},  // 15 m to 17 m: 5 to 7 m above
-        {"beyond.las", tile(8000, 8000, 1500), 0},  // reaches 20 m past the north-east corner
-        {"ground.las", tile(3000, 3000, 900), 1},   // 9 m to 11 m: none 2 to 30 m above
-        {"a/t.las", tile(2000, 5000, 1500), 0},     // two tiles of one name
-        {"b/t.las", tile(6000, 2000, 2500), 0},    {"upper/T.LAS", tile(1000, 1000, 1500), 255},  // refused by name
+        {"inside.las", flatSurveyTile(1000, 1000, 1500), 0},  // 15 m to 17 m: 5 to 7 m above
+        {"beyond.las", flatSurveyTile(8000, 8000, 1500), 0},  // reaches 20 m past the north-east corner
+        {"ground.las", flatSurveyTile(3000, 3000, 900), 1},   // 9 m to 11 m: none 2 to 30 m above
+        {"a/t.las", flatSurveyTile(2000, 5000, 1500), 0},     // two tiles of one name
+        {"b/t.las", flatSurveyTile(6000, 2000, 2500), 0},
+        {"upper/T.LAS", flatSurveyTile(1000, 1000, 1500), 255},  // refused by name
     };
     return kTiles;
 }
 
-LasSpec tileLayout()
-{
-    LasSpec layout;
-    layout.offset[0] = 500000;
-    layout.offset[1] = 4500000;
-    return layout;
-}
-
-// A 100 x 100 DEM of 1 m cells at (500000, 4500000), 10 m high, and the
-// tiles, in a fresh folder.
+// The flat DEM and the tiles, in a fresh folder.
 void writeSurvey(const TempDir &dir)
 {
-    TestGrid dem;
-    dem.rows = dem.cols = 100;
-    dem.minx = 500000;
-    dem.miny = 4500000;
-    dem.south.assign(100 * 100, 10.0f);
-    dem.write(dir, GridForm::FloatEhdr, "dem");
+    writeFlatDem(dir);
     for (const Tile &t : tiles()) {
         std::filesystem::create_directories(std::filesystem::path(dir / "tiles/" + t.path).parent_path());
-        writeFile(dir / "tiles/" + t.path, buildLas(tileLayout(), t.points));
+        writeFile(dir / "tiles/" + t.path, buildLas(flatSurveyLayout(), t.points));
     }
 }
 
@@ -212,7 +192,7 @@ TEST(BatchRecipe, ManualParallelLineCutsEveryTileAndRerunsOnlyFailures)
     for (const Tile &t : tiles())
         expectTileAsAlone(dir, t);
 
-    writeFile(late, buildLas(tileLayout(), tile(4000, 4000, 1800)));
+    writeFile(late, buildLas(flatSurveyLayout(), flatSurveyTile(4000, 4000, 1800)));
     for (const std::string &log : tileLogs(dir))
         std::filesystem::remove(dir / ("out/" + log));
     const RunResult rerun = runLine(dir, replaceAll(line, "| parallel ", "| parallel --resume-failed "));

@@ -3,6 +3,7 @@
 // tile ends (against the same tile run on its own), reruns, shares run at
 // once, interruption, and the command line.
 #include "console_text.h"
+#include "flat_survey.h"
 #include "grid_builder.h"
 #include "las_builder.h"
 #include "test_files.h"
@@ -24,34 +25,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// 50 points from (x0, y0) in 1/100 m over a DEM 10 m high: z 1500 is 5 to
-// 7 m above it, 900 lies below the window of 2 to 30 m.
 std::string tileBytes(int32_t x0, int32_t y0, int32_t z)
 {
-    LasSpec layout;
-    layout.offset[0] = 500000;
-    layout.offset[1] = 4500000;
-    std::vector<Point> points;
-    for (int32_t i = 0; i < 50; ++i)
-        points.push_back({x0 + i * 97 % 4000, y0 + i * 61 % 4000, z + i % 3 * 100, 1});
-    return buildLas(layout, points);
+    return buildLas(flatSurveyLayout(), flatSurveyTile(x0, y0, z));
 }
 
 const std::string &keptTile()
 {
     static const std::string bytes = tileBytes(1000, 1000, 1500);
     return bytes;
-}
-
-// A 100 x 100 DEM of 1 m cells at (500000, 4500000), 10 m high.
-void writeDem(const TempDir &dir)
-{
-    TestGrid dem;
-    dem.rows = dem.cols = 100;
-    dem.minx = 500000;
-    dem.miny = 4500000;
-    dem.south.assign(100 * 100, 10.0f);
-    dem.write(dir, GridForm::FloatEhdr, "dem");
 }
 
 void writeTile(const TempDir &dir, const std::string &rel, const std::string &bytes)
@@ -132,7 +114,7 @@ TEST(BatchNames, EveryTileGetsItsOwnOutputWhateverItsName)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.tiles[0]);
         TempDir dir;
-        writeDem(dir);
+        writeFlatDem(dir);
         for (const std::string &t : c.tiles)
             writeTile(dir, "tiles/" + t, keptTile());
         const RunResult r = runBatch(dir, {"dem.flt", "tiles", "out", "2", "30"});
@@ -179,7 +161,7 @@ TEST(BatchOutcomes, EachTileEndsAsItDoesOnItsOwn)
         {"killme.las", las, 137, "killed,137,,,,"},
     };
     TempDir dir;
-    writeDem(dir);
+    writeFlatDem(dir);
     fs::create_directory(dir / "alone");
     for (const Case &c : cases)
         writeTile(dir, "tiles/" + c.tile, c.bytes);
@@ -226,7 +208,7 @@ TEST(BatchOutcomes, EachTileEndsAsItDoesOnItsOwn)
 TEST(BatchOutcomes, AListedFifoOrMissingTileFailsWithMorvanesMessage)
 {
     TempDir dir;
-    writeDem(dir);
+    writeFlatDem(dir);
     writeTile(dir, "tiles/a.las", keptTile());
     ASSERT_EQ(::mkfifo((dir / "tiles/fifo.las").c_str(), 0600), 0);
     writeFile(dir / "list.txt", "tiles/a.las\ntiles/fifo.las\ntiles/gone.las\n");
@@ -245,7 +227,7 @@ TEST(BatchOutcomes, AListedFifoOrMissingTileFailsWithMorvanesMessage)
 TEST(BatchRerun, RunsOnlyWhatIsNotDoneFromTheSameInputs)
 {
     TempDir dir;
-    writeDem(dir);
+    writeFlatDem(dir);
     writeTile(dir, "tiles/a.las", keptTile());
     writeTile(dir, "tiles/b/b.las", tileBytes(2000, 5000, 1500));
     writeTile(dir, "tiles/none.las", tileBytes(3000, 3000, 900));
@@ -306,7 +288,7 @@ std::unique_ptr<ChildRun> startBatch(const TempDir &dir, const std::vector<std::
 TEST(BatchShares, ThreeSharesAtOnceRunEveryTileOnce)
 {
     TempDir dir;
-    writeDem(dir);
+    writeFlatDem(dir);
     std::set<std::string> tiles;
     for (int i = 0; i < 15; ++i) {
         const std::string rel = "f" + std::to_string(i % 4) + "/tile " + std::to_string(i) + ".las";
@@ -350,7 +332,7 @@ TEST(BatchInterruption, StopsCleanlyAndTheSameCommandResumes)
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(sig);
         TempDir dir;
-        writeDem(dir);
+        writeFlatDem(dir);
         for (int i = 0; i < 6; ++i)
             writeTile(dir, "tiles/t" + std::to_string(i) + ".las", keptTile());
         const std::vector<std::string> args = {
@@ -413,12 +395,16 @@ TEST(BatchCommandLine, RefusesWhatCannotRunBeforeAnyTileRuns)
         {{"dem.flt", "tiles", "out", "2", "3O"}, 2, "", "morvane-batch: invalid MAX (3O)\n"},
         {{"dem.flt", "tiles", "out", "2", "2.0"}, 2, "", "morvane-batch: MAX (2.0) must be greater than MIN (2)\n"},
 #ifdef MORVANE_WITH_GDAL
-        {{"dem.tif", "tiles", "out", "2", "30"}, 2, "", "morvane-batch: cannot read raster dem.tif: No such file or directory\n"},
+        {{"dem.tif", "tiles", "out", "2", "30"},
+         2,
+         "",
+         "morvane-batch: cannot read raster dem.tif: No such file or directory\n"},
 #else
         {{"dem.tif", "tiles", "out", "2", "30"},
          2,
          "",
-         "morvane-batch: this morvane-batch was built without GDAL and reads .asc and .flt rasters only; convert dem.tif "
+         "morvane-batch: this morvane-batch was built without GDAL and reads .asc and .flt rasters only; convert "
+         "dem.tif "
          "first: gdal_translate -of EHdr -ot Float32 dem.tif dem.flt\n" +
              usage},
 #endif
@@ -442,7 +428,7 @@ TEST(BatchCommandLine, RefusesWhatCannotRunBeforeAnyTileRuns)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : ""));
         TempDir dir;
-        writeDem(dir);
+        writeFlatDem(dir);
         writeTile(dir, "tiles/a.las", keptTile());
         writeTile(dir, "tiles/b.las", keptTile());
         fs::create_directory(dir / "empty");
