@@ -121,7 +121,7 @@ if [ "$(cat "$WS/params" 2>/dev/null)" != "$STAMP" ]; then
 fi
 LAS=$W/points.las FLT=$W/terrain.flt ASC=$W/terrain.asc LAS_SCAN=$WS/points.las
 cleanup() {
-  rm -f "$DIR"/out-*.las "$DIR"/base-*.las "$DIR"/floor-*.bin "$DIR"/time-*.las "$DIR"/today-*.las "$DIR/times.txt"
+  rm -f "$DIR"/out-*.las "$DIR"/base-*.las "$DIR"/floor-*.bin "$DIR"/time-*.las "$DIR"/today-*.las "$DIR"/this-*.las "$DIR/times.txt"
   if [ "$KEEP" = 0 ]; then rm -rf "$W" "$WS" "$DIR/big"; rmdir "$DIR" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
@@ -153,8 +153,12 @@ run_once "$MORVANE" "$ASC" "$DIR/out-asc-scan.las" "$LAS_SCAN"
 for f in out-flt-scan out-asc-scan; do
   cmp -s "$DIR/base-flt-scan.las" "$DIR/$f.las" || die "MISMATCH: $f.las differs from base-flt-scan.las"
 done
+# Each build's first output in each order, which its reruns then write over.
+for o in survey scan; do
+  las=$LAS; [ $o = scan ] && las=$LAS_SCAN
+  run_once "$MORVANE" "$FLT" "$DIR/this-flt-$o.las" "$las"
+done
 if [ -n "$TODAY" ]; then
-  # Today's build's outputs, which its reruns then write over.
   for o in survey scan; do
     las=$LAS; [ $o = scan ] && las=$LAS_SCAN
     ref=$DIR/base-flt.las; [ $o = scan ] && ref=$DIR/base-flt-scan.las
@@ -197,11 +201,8 @@ time_one() {  # name: one timed run, appended to $TIMES as "name wall_s maxrss_k
         flt) out=$DIR/time-${name}.las; set -- "$prog" "$FLT" "$las" "$out" "$LOW" "$HIGH" ;;
         asc) out=$DIR/time-${name}.las; set -- "$prog" "$ASC" "$las" "$out" "$LOW" "$HIGH" ;;
         rerun)
-          # Over the output of its first run, which the turns before rewrote.
-          out=$DIR/today-flt-$order.las
-          if [ "${name%%_*}" = this ]; then
-            out=$DIR/out-flt.las; [ "$order" = survey ] || out=$DIR/out-flt-scan.las
-          fi
+          # Over its own output of the round before, which no other run writes.
+          out=$DIR/${name%%_*}-flt-$order.las
           line=$("$TIMER" --repeat 1 -- "$prog" "$FLT" "$las" "$out" "$LOW" "$HIGH") || die "$name failed"
           echo "$name $(fields "$line")" >>"$TIMES"
           return ;;
