@@ -164,16 +164,19 @@ CellWindow windowForRecords(const GridGeometry &g, const LAS12Header &h, const l
     return windowForBounds(g, std::fmin(x0, x1), std::fmax(x0, x1), std::fmin(y0, y1), std::fmax(y0, y1));
 }
 
+std::optional<uint64_t> wholeRecordsInFile(const LAS12Header &h, int fd)
+{
+    struct stat st {};
+    if (h.PointDataRecordLength == 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    const auto size = static_cast<uint64_t>(st.st_size);
+    return size > h.OffsetToData ? (size - h.OffsetToData) / h.PointDataRecordLength : 0;
+}
+
 uint64_t recordsInFile(const LAS12Header &h, int fd)
 {
     const uint64_t counted = h.NumberOfPointReturns;
-    struct stat st {};
-    if (h.PointDataRecordLength == 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return counted;
-    const auto size = static_cast<uint64_t>(st.st_size);
-    if (size <= h.OffsetToData)
-        return 0;
-    return std::min(counted, (size - h.OffsetToData) / h.PointDataRecordLength);
+    return std::min(counted, wholeRecordsInFile(h, fd).value_or(counted));
 }
 
 CellsNeeded cellsForRecords(const GridGeometry &g, const LAS12Header &h, int fd, uint64_t from, uint64_t to)

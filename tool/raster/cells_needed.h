@@ -10,6 +10,7 @@
 #include "raster/grid_file.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace morvane {
@@ -33,6 +34,10 @@ CellWindow windowForBounds(const GridGeometry &g, double minX, double maxX, doub
 // The cells under records of which `stats` holds the extremes, their
 // coordinates scaled as the header says.
 CellWindow windowForRecords(const GridGeometry &g, const LAS12Header &h, const lidar::PointStats &stats);
+
+// The whole records past the point data's start of the regular file open
+// on fd, whatever its header counts; nothing where it is not a regular file.
+std::optional<uint64_t> wholeRecordsInFile(const LAS12Header &h, int fd);
 
 // The point records the file open on fd holds of those its header counts:
 // fewer where it ends early.

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <optional>
-#include <sys/stat.h>
 #include <vector>
 
 namespace morvane {
@@ -29,24 +28,13 @@ Selection selectRecords(uint8_t *keep, const uint8_t *records, size_t count, siz
 // else (a pipe, a device) is read into a block.
 constexpr size_t kWindowBytes = size_t{16} << 20;
 
-// Whole records of a regular file past its point data's start, or nothing
-// when the input is not a regular file.
-std::optional<uint64_t> recordsInFile(int fd, uint64_t dataStart, size_t len)
-{
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    const auto size = static_cast<uint64_t>(st.st_size);
-    return size > dataStart ? (size - dataStart) / len : 0;
-}
-
 // Where the record loop takes its records from: the mapped file, window by
 // window, or blocks read with fread.
 class RecordSource {
 public:
     RecordSource(std::FILE *in, const LAS12Header &h, size_t perBlock)
-        : in_(in), dataStart_(h.OffsetToData), len_(h.PointDataRecordLength),
-          available_(recordsInFile(::fileno(in), dataStart_, len_)),
+        : in_(in), header_(h), dataStart_(h.OffsetToData), len_(h.PointDataRecordLength),
+          available_(wholeRecordsInFile(h, ::fileno(in))),
           perWindow_(std::max<size_t>(1, kWindowBytes / (perBlock * len_)) * perBlock)
     {
     }
@@ -79,7 +67,7 @@ public:
 
     // After a fault on the window: the records the file holds now, which
     // tells a file cut short from a failed read.
-    uint64_t recordsNow() const { return recordsInFile(::fileno(in_), dataStart_, len_).value_or(0); }
+    uint64_t recordsNow() const { return wholeRecordsInFile(header_, ::fileno(in_)).value_or(0); }
 
 private:
     void mapWindow(uint64_t first)
@@ -97,6 +85,7 @@ private:
     }
 
     std::FILE *in_;
+    const LAS12Header &header_;
     uint64_t dataStart_;
     size_t len_;
     std::optional<uint64_t> available_;  // whole records in a regular file
@@ -140,8 +129,8 @@ PointSelection selectPoints(std::FILE *in, std::FILE *out, const char *inName, c
             holdCellsForRest(raster, header, inName, ::fileno(in), done + s.classified);
             c = SelectionContext(header, raster, limits);
             fault = lidar::readMapped({&source.window(), &raster.cells.fileMapping()}, [&] {
-                const Selection rest = selectRecords(s.keptEnd, records + s.classified * len, got - s.classified,
-                                                     len, c, result.tally);
+                const Selection rest = selectRecords(s.keptEnd, records + s.classified * len, got - s.classified, len,
+                                                     c, result.tally);
                 s = {rest.keptEnd, s.classified + rest.classified};
             });
         }
