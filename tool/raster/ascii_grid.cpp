@@ -6,6 +6,7 @@
 #include "text/quoted_token.h"
 #include "text/text_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <sys/types.h>
@@ -22,18 +23,32 @@ public:
     {
     }
 
-    // Value k of grid row `row`. The usual short decimal is parsed inline,
-    // in registers; any other form goes the general way.
-    float next(int32_t row, int32_t k)
+    // Values `from` to `to` of grid row `row`, each kept in kept[k - from]
+    // (kept null: checked and dropped). The usual short decimal is parsed
+    // inline, in registers; any other form goes the general way.
+    void read(int32_t row, int32_t from, int32_t to, float *kept)
     {
-        const std::string_view token = reader_.next();
-        float value = 0.0f;
-        if (parseShortDecimal(token, value)) [[likely]]
-            return value;
-        return other(token, row, k);
+        std::string_view tokens[kTokensAtOnce];
+        for (int32_t k = from; k < to;) {
+            const size_t wanted = static_cast<size_t>(std::min<int32_t>(to - k, kTokensAtOnce));
+            size_t found = reader_.nextInWindow(tokens, wanted);
+            if (found == 0) {
+                tokens[0] = reader_.next();
+                found = 1;
+            }
+            for (size_t t = 0; t < found; ++t, ++k) {
+                float value = 0.0f;
+                if (!parseShortDecimal(tokens[t], value)) [[unlikely]]
+                    value = other(tokens[t], row, k);
+                if (kept != nullptr)
+                    kept[k - from] = value;
+            }
+        }
     }
 
 private:
+    static constexpr int32_t kTokensAtOnce = 256;
+
     float other(std::string_view token, int32_t row, int32_t k)
     {
         if (token.empty()) {
@@ -69,17 +84,11 @@ void readAsciiGridCells(const GridFile &f, const GridHeader &h, std::FILE *file,
     const int32_t colBegin = window.colBegin, colEnd = window.colEnd;
     for (int32_t row = g.rows - 1; row >= 0; --row) {
         if (!window.containsRow(row)) {
-            for (int32_t k = 0; k < g.cols; ++k)
-                (void)values.next(row, k);
+            values.read(row, 0, g.cols, nullptr);
         } else {
-            float *kept = cells + window.rowStart(row);
-            int32_t k = 0;
-            for (; k < colBegin; ++k)
-                (void)values.next(row, k);
-            for (; k < colEnd; ++k)
-                kept[k - colBegin] = values.next(row, k);
-            for (; k < g.cols; ++k)
-                (void)values.next(row, k);
+            values.read(row, 0, colBegin, nullptr);
+            values.read(row, colBegin, colEnd, cells + window.rowStart(row));
+            values.read(row, colEnd, g.cols, nullptr);
         }
         progress.row(row);
     }
@@ -101,15 +110,12 @@ void readAsciiGridBlocks(const GridFile &f, const GridHeader &h, std::FILE *file
         for (const BlockRun &run : runs.under(row)) {
             for (size_t b = run.first; b < run.end; ++b) {
                 const int32_t start = blockStart(list[b].col), end = blockEnd(list[b].col, g.cols);
-                for (; k < start; ++k)
-                    (void)values.next(row, k);
-                float *kept = cells + blockCellIndex(static_cast<uint32_t>(b), row, start);
-                for (; k < end; ++k)
-                    kept[k - start] = values.next(row, k);
+                values.read(row, k, start, nullptr);
+                values.read(row, start, end, cells + blockCellIndex(static_cast<uint32_t>(b), row, start));
+                k = end;
             }
         }
-        for (; k < g.cols; ++k)
-            (void)values.next(row, k);
+        values.read(row, k, g.cols, nullptr);
         progress.row(row);
     }
 }

@@ -63,6 +63,33 @@ public:
         pos_ = stop;
         return last_ = std::string_view(data + pos, stop - pos);
     }
+    // The next tokens that end inside the window, up to count of them, into
+    // `into`; how many were found. Each view stays valid until the next
+    // call. Nothing (0) where the next token reaches the window's end or a
+    // token was handed back: next() then takes the one token. For a grid's
+    // values: the position stays in a register from token to token, and the
+    // tokens' numbers are then parsed independently of one another.
+    size_t nextInWindow(std::string_view *into, size_t count)
+    {
+        if (pending_)
+            return 0;
+        const char *const data = buffer_.data();
+        size_t pos = pos_, found = 0;
+        while (found < count) {
+            while (pos < end_ && isSpace(data[pos]))
+                ++pos;
+            const size_t stop = pos + tokenLength(data + pos);
+            if (stop >= end_)
+                break;
+            into[found++] = std::string_view(data + pos, stop - pos);
+            pos = stop;
+        }
+        if (found != 0) {
+            pos_ = pos;
+            last_ = into[found - 1];
+        }
+        return found;
+    }
     // The token returned by the last next() is handed out again.
     void unget() { pending_ = true; }
     // Drops the rest of the line that the token returned by the last next()

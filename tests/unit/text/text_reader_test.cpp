@@ -23,15 +23,27 @@ struct Read {
     bool tooLong = false;
 };
 
-Read readAll(const std::string &text, size_t window)
+// Token by token (atOnce 0), or as a grid's values are read: as many as
+// the window holds, up to atOnce, then one by one at the window's end.
+Read readAll(const std::string &text, size_t window, size_t atOnce = 0)
 {
     TempDir dir;
     writeFile(dir / "t.txt", text);
     lidar::FilePtr f = lidar::open_file((dir / "t.txt").c_str(), "r");
     TextReader reader(f.get(), window);
     Read r;
-    for (std::string_view t = reader.next(); !t.empty(); t = reader.next())
-        r.tokens.emplace_back(t);
+    std::vector<std::string_view> batch(atOnce);
+    for (;;) {
+        const size_t found = atOnce == 0 ? 0 : reader.nextInWindow(batch.data(), atOnce);
+        if (found == 0) {
+            const std::string_view t = reader.next();
+            if (t.empty())
+                break;
+            r.tokens.emplace_back(t);
+        }
+        for (size_t k = 0; k < found; ++k)
+            r.tokens.emplace_back(batch[k]);
+    }
     r.tooLong = reader.tooLong();
     return r;
 }
@@ -59,10 +71,12 @@ TEST(TextReader, SmallWindows)
         {"empty", "", 8, {}, false},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.label);
-        const Read r = readAll(c.text, c.window);
-        EXPECT_EQ(r.tokens, c.tokens);
-        EXPECT_EQ(r.tooLong, c.tooLong);
+        for (const size_t atOnce : {size_t{0}, size_t{1}, size_t{2}, size_t{256}}) {
+            SCOPED_TRACE(std::string(c.label) + ", " + std::to_string(atOnce) + " at once");
+            const Read r = readAll(c.text, c.window, atOnce);
+            EXPECT_EQ(r.tokens, c.tokens);
+            EXPECT_EQ(r.tooLong, c.tooLong);
+        }
     }
 }
 
@@ -81,6 +95,8 @@ TEST(TextReader, OffsetsAndUnget)
     }
     reader.unget();
     EXPECT_EQ(reader.lastTokenOffset(), text.find("12.5"));
+    std::string_view batch[4];
+    EXPECT_EQ(reader.nextInWindow(batch, 4), 0u);  // the token handed back comes first, from next()
     EXPECT_EQ(reader.next(), "12.5");
     EXPECT_EQ(reader.next(), "13");
     EXPECT_EQ(reader.next(), "");
