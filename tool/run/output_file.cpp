@@ -200,8 +200,17 @@ OutputFile::OutputFile(const OutputTarget &target) : target_(target)
     if (target_.exists() && ::access(target_.path().c_str(), W_OK) != 0)
         failOpen(target_.name(), errno);
     mode_ = target_.exists() ? target_.status().st_mode & 07777 : 0666 & ~currentUmask();
-    if (createTemporary())
+    if (createTemporary()) {
+        // The old output stays whole until the new one takes its place, but
+        // its cached pages can go now: the new output's pages then take the
+        // memory they held instead of pushing other files' pages out of the
+        // cache (the raster a batch shares between tiles) or, on a virtual
+        // machine that hands free memory back to its host, touching pages
+        // the host must first supply again (measured: 0.3 s against up to
+        // 1.3 s for a rerun over a 144 MB output).
+        target_.dropCachedPages();
         return;
+    }
     if (!refusedForPermission(errno))
         failOpen(target_.name(), errno);
     openInPlace();

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -85,6 +86,23 @@ int OutputTarget::openForWriting() const
         return -1;
     }
     return fd;
+}
+
+// Pages the kernel still has to write would be written first, for a file
+// about to be replaced: only an output older than the kernel's usual age
+// for writing back dirty pages (30 s) is taken.
+void OutputTarget::dropCachedPages() const
+{
+    constexpr time_t kWrittenBackAfterSeconds = 30;
+    timespec now {};
+    if (!exists() || !S_ISREG(status_.st_mode) || ::clock_gettime(CLOCK_REALTIME, &now) != 0 ||
+        now.tv_sec - status_.st_mtim.tv_sec < kWrittenBackAfterSeconds)
+        return;
+    const int fd = lidar::reopen_pinned(pinned_, path_.c_str(), status_, O_RDONLY | O_CLOEXEC | O_NOCTTY, ENOENT);
+    if (fd < 0)
+        return;
+    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
 }
 
 void lockForWriting(int fd)

@@ -32,6 +32,9 @@ public:
     // that was checked, never what the name may point to now. -1 and errno
     // when it cannot be (no longer linked: ENOENT).
     int openForWriting() const;
+    // Lets the file's cached pages go, its bytes staying where they are,
+    // where it was last written long enough ago for them all to be on disk.
+    void dropCachedPages() const;
 
 private:
     std::string name_;

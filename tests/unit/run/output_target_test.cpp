@@ -10,7 +10,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <linux/magic.h>
+#include <sys/mman.h>
+#include <sys/statfs.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace morvane;
 
@@ -136,6 +141,62 @@ TEST(OutputTarget, LockExcludesOtherWriters)
     ::close(first);
     EXPECT_EQ(::fcntl(second, F_OFD_SETLK, &whole), 0);
     ::close(second);
+}
+
+// Pages of `path` in the page cache, of its first `bytes`.
+size_t cachedPages(const std::string &path, size_t bytes)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    void *map = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
+    ::close(fd);
+    const size_t pageSize = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> resident((bytes + pageSize - 1) / pageSize);
+    size_t count = 0;
+    if (map != MAP_FAILED && ::mincore(map, bytes, resident.data()) == 0)
+        for (const unsigned char r : resident)
+            count += r & 1u;
+    if (map != MAP_FAILED)
+        ::munmap(map, bytes);
+    return count;
+}
+
+// An old output written back to disk leaves the cache; one written in the
+// last half minute may still hold pages to write and keeps them; its bytes
+// stay in either case.
+TEST(OutputTarget, DropsTheCachedPagesOfAnOldOutputOnly)
+{
+    TempDir dir;
+    constexpr size_t kBytes = size_t{4} << 20;
+    const std::string bytes(kBytes, 'p');
+    const struct {
+        const char *label;
+        time_t age;
+        bool dropped;
+    } rows[] = {{"written an hour ago", 3600, true}, {"written a minute ago", 60, true}, {"written now", 0, false}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.label);
+        const std::string path = dir / "out.las";
+        writeFile(path, bytes);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::fsync(fd), 0);
+        std::string back(kBytes, '\0');
+        ASSERT_EQ(::read(fd, back.data(), kBytes), static_cast<ssize_t>(kBytes));  // cached again
+        ::close(fd);
+        timespec times[2] = {{::time(nullptr) - row.age, 0}, {::time(nullptr) - row.age, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        const size_t before = cachedPages(path, kBytes);
+        struct statfs fs {};
+        if (before == 0 || (::statfs(path.c_str(), &fs) == 0 && fs.f_type == TMPFS_MAGIC))
+            GTEST_SKIP() << "this file system keeps no pages that can be let go";
+        OutputTarget(path).dropCachedPages();
+        const size_t after = cachedPages(path, kBytes);
+        if (row.dropped)
+            EXPECT_EQ(after, 0u) << "of " << before;
+        else
+            EXPECT_EQ(after, before);
+        EXPECT_EQ(readFile(path), bytes);
+    }
 }
 
 }  // namespace
