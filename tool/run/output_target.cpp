@@ -98,7 +98,9 @@ void OutputTarget::dropCachedPages() const
     if (!exists() || !S_ISREG(status_.st_mode) || ::clock_gettime(CLOCK_REALTIME, &now) != 0 ||
         now.tv_sec - status_.st_mtim.tv_sec < kWrittenBackAfterSeconds)
         return;
-    const int fd = lidar::reopen_pinned(pinned_, path_.c_str(), status_, O_RDONLY | O_CLOEXEC | O_NOCTTY, ENOENT);
+    // Never waiting, for this, on another program's lease on the file.
+    const int fd =
+        lidar::reopen_pinned(pinned_, path_.c_str(), status_, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, ENOENT);
     if (fd < 0)
         return;
     (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
