@@ -51,17 +51,9 @@ public:
     // does not fit the look-ahead window sets tooLong() and ends the text.
     std::string_view next()
     {
-        // Inline for a grid's millions of values: a token that ends inside
-        // the window. The spaces kept after the data end the token scan.
-        const char *const data = buffer_.data();
-        size_t pos = pos_;
-        while (pos < end_ && isSpace(data[pos]))
-            ++pos;
-        const size_t stop = pos + tokenLength(data + pos);
-        if (pending_ || stop >= end_)
-            return nextAtWindowEnd();
-        pos_ = stop;
-        return last_ = std::string_view(data + pos, stop - pos);
+        // One that ends inside the window is found inline.
+        std::string_view token;
+        return nextInWindow(&token, 1) == 1 ? token : nextAtWindowEnd();
     }
     // The next tokens that end inside the window, up to count of them, into
     // `into`; how many were found. Each view stays valid until the next
@@ -73,6 +65,7 @@ public:
     {
         if (pending_)
             return 0;
+        // The spaces kept after the data end the last token scan.
         const char *const data = buffer_.data();
         size_t pos = pos_, found = 0;
         while (found < count) {
