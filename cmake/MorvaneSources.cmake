@@ -24,6 +24,7 @@ else()
 endif()
 set(MORVANE_TOOL_SOURCES
   ${MORVANE_ROOT}/tool/run_failure.cpp
+  ${MORVANE_ROOT}/tool/text/decimal_run.cpp
   ${MORVANE_ROOT}/tool/text/numeric_text.cpp
   ${MORVANE_ROOT}/tool/text/quoted_token.cpp
   ${MORVANE_ROOT}/tool/text/text_reader.cpp

@@ -24,30 +24,31 @@ public:
     }
 
     // Values `from` to `to` of grid row `row`, each kept in kept[k - from]
-    // (kept null: checked and dropped). The usual short decimal is parsed
-    // inline, in registers; any other form goes the general way.
+    // (kept null: checked and dropped). Runs of the usual short decimals
+    // are parsed several at a time; any other form goes the general way.
     void read(int32_t row, int32_t from, int32_t to, float *kept)
     {
-        std::string_view tokens[kTokensAtOnce];
+        float dropped[kDroppedAtOnce];
         for (int32_t k = from; k < to;) {
-            const size_t wanted = static_cast<size_t>(std::min<int32_t>(to - k, kTokensAtOnce));
-            size_t found = reader_.nextInWindow(tokens, wanted);
-            if (found == 0) {
-                tokens[0] = reader_.next();
-                found = 1;
-            }
-            for (size_t t = 0; t < found; ++t, ++k) {
-                float value = 0.0f;
-                if (!parseShortDecimal(tokens[t], value)) [[unlikely]]
-                    value = other(tokens[t], row, k);
-                if (kept != nullptr)
-                    kept[k - from] = value;
-            }
+            float *const into = kept != nullptr ? kept + (k - from) : dropped;
+            const int32_t wanted = kept != nullptr ? to - k : std::min(to - k, kDroppedAtOnce);
+            const auto parsed = static_cast<int32_t>(reader_.nextDecimals(into, static_cast<size_t>(wanted)));
+            k += parsed;
+            if (parsed == wanted)
+                continue;
+            // The run stopped at a token of another form, or at the window's end.
+            const std::string_view token = reader_.next();
+            float value = 0.0f;
+            if (!parseShortDecimal(token, value))
+                value = other(token, row, k);
+            if (kept != nullptr)
+                kept[k - from] = value;
+            ++k;
         }
     }
 
 private:
-    static constexpr int32_t kTokensAtOnce = 256;
+    static constexpr int32_t kDroppedAtOnce = 256;
 
     float other(std::string_view token, int32_t row, int32_t k)
     {

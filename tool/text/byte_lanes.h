@@ -1,5 +1,5 @@
 // Bytes of a 64-bit word as eight lanes, the first byte of text in the
-// lowest lane: the tests the text reader and the number parser share.
+// lowest lane: the tests the text reader and the number parsers share.
 #ifndef MORVANE_BYTE_LANES_H
 #define MORVANE_BYTE_LANES_H
 
@@ -37,6 +37,35 @@ inline size_t firstZeroByte(uint64_t w)
 inline bool hasZeroByte(uint64_t w)
 {
     return ((w - kOnes) & ~w & (kOnes * 0x80)) != 0;
+}
+
+// The characters isspace() takes in the C locale, as one bit test.
+inline bool isSpace(char c)
+{
+    constexpr uint64_t kSpaces = (uint64_t{1} << ' ') | (uint64_t{1} << '\n') | (uint64_t{1} << '\r') |
+                                 (uint64_t{1} << '\t') | (uint64_t{1} << '\v') | (uint64_t{1} << '\f');
+    const auto u = static_cast<unsigned char>(c);
+    return u <= ' ' && ((kSpaces >> u) & 1) != 0;
+}
+
+// Length of the token at p, which a space ends, eight bytes at a time;
+// at least eight bytes must be readable from wherever that space lies.
+inline size_t tokenLength(const char *p)
+{
+    size_t n = 0;
+    for (;;) {
+        const uint64_t w = load64(p + n);
+        // Bytes below 0x21 (spaces and other control characters).
+        const uint64_t low = (w - kOnes * 0x21) & ~w & (kOnes * 0x80);
+        if (low == 0) {
+            n += 8;
+            continue;
+        }
+        n += static_cast<size_t>(__builtin_ctzll(low)) / 8;
+        if (isSpace(p[n]))
+            return n;
+        ++n;
+    }
 }
 
 }  // namespace morvane

@@ -33,6 +33,9 @@ std::string_view withoutPlus(std::string_view token);
 bool parseDouble(std::string_view token, double &value);
 bool parseInteger(std::string_view token, int64_t &value);
 
+// The doubles nearest 10^-p, by p: a short decimal's scale.
+inline constexpr double kInversePowersOfTen[8] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7};
+
 // The digits of a short decimal as byte lanes (w, the first character in
 // the lowest lane, zero lanes above len), with at most one '.' between two
 // of them, seven digits in all, read as strtof reads them. False for any
@@ -46,7 +49,6 @@ bool parseInteger(std::string_view token, int64_t &value);
 // too for all 8 x 10^7 pairs against the correctly rounded division).
 inline bool parseDecimalLanes(uint64_t w, size_t len, bool negative, float &value)
 {
-    static constexpr double kInversePowersOfTen[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7};
     size_t count = len, places = 0;
     if (const uint64_t dots = w ^ (kOnes * '.'); hasZeroByte(dots)) {
         const size_t at = firstZeroByte(dots);

@@ -1,10 +1,12 @@
 // Buffered whitespace-separated token reading from a file, without scanf:
-// large reads, and tokens found eight bytes at a time.
+// large reads, tokens found eight bytes at a time, and a grid's runs of
+// short decimals parsed in place.
 #ifndef MORVANE_TEXT_READER_H
 #define MORVANE_TEXT_READER_H
 
 #include "lidar/internal/block_size.h"
 #include "text/byte_lanes.h"
+#include "text/decimal_run.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,35 +15,6 @@
 #include <vector>
 
 namespace morvane {
-
-// The characters isspace() takes in the C locale, as one bit test.
-inline bool isSpace(char c)
-{
-    constexpr uint64_t kSpaces = (uint64_t{1} << ' ') | (uint64_t{1} << '\n') | (uint64_t{1} << '\r') |
-                                 (uint64_t{1} << '\t') | (uint64_t{1} << '\v') | (uint64_t{1} << '\f');
-    const auto u = static_cast<unsigned char>(c);
-    return u <= ' ' && ((kSpaces >> u) & 1) != 0;
-}
-
-// Length of the token at p, which a space ends, eight bytes at a time;
-// at least eight bytes must be readable from wherever that space lies.
-inline size_t tokenLength(const char *p)
-{
-    size_t n = 0;
-    for (;;) {
-        const uint64_t w = load64(p + n);
-        // Bytes below 0x21 (spaces and other control characters).
-        const uint64_t low = (w - kOnes * 0x21) & ~w & (kOnes * 0x80);
-        if (low == 0) {
-            n += 8;
-            continue;
-        }
-        n += static_cast<size_t>(__builtin_ctzll(low)) / 8;
-        if (isSpace(p[n]))
-            return n;
-        ++n;
-    }
-}
 
 class TextReader {
 public:
@@ -52,36 +25,34 @@ public:
     std::string_view next()
     {
         // One that ends inside the window is found inline.
-        std::string_view token;
-        return nextInWindow(&token, 1) == 1 ? token : nextAtWindowEnd();
-    }
-    // The next tokens that end inside the window, up to count of them, into
-    // `into`; how many were found. Each view stays valid until the next
-    // call. Nothing (0) where the next token reaches the window's end or a
-    // token was handed back: next() then takes the one token. For a grid's
-    // values: the position stays in a register from token to token, and the
-    // tokens' numbers are then parsed independently of one another.
-    size_t nextInWindow(std::string_view *into, size_t count)
-    {
-        if (pending_)
-            return 0;
-        // The spaces kept after the data end the last token scan.
-        const char *const data = buffer_.data();
-        size_t pos = pos_, found = 0;
-        while (found < count) {
+        if (!pending_) {
+            const char *const data = buffer_.data();
+            size_t pos = pos_;
             while (pos < end_ && isSpace(data[pos]))
                 ++pos;
             const size_t stop = pos + tokenLength(data + pos);
-            if (stop >= end_)
-                break;
-            into[found++] = std::string_view(data + pos, stop - pos);
-            pos = stop;
+            if (stop < end_) {
+                pos_ = stop;
+                return last_ = std::string_view(data + pos, stop - pos);
+            }
         }
-        if (found != 0) {
-            pos_ = pos;
-            last_ = into[found - 1];
+        return nextAtWindowEnd();
+    }
+    // The next tokens, up to count of them, while each is a short decimal
+    // (see parseShortDecimal) that ends inside the window: their values
+    // into `into`; how many. Nothing where a token was handed back. A
+    // grid's usual values, parsed several at a time; next() then takes the
+    // one that stopped the run.
+    size_t nextDecimals(float *into, size_t count)
+    {
+        if (pending_)
+            return 0;
+        const DecimalRun run = parseDecimalRun(buffer_.data(), pos_, end_, into, count);
+        if (run.values != 0) {
+            pos_ = run.end;
+            last_ = std::string_view(buffer_.data() + run.lastBegin, run.end - run.lastBegin);
         }
-        return found;
+        return run.values;
     }
     // The token returned by the last next() is handed out again.
     void unget() { pending_ = true; }
@@ -106,7 +77,7 @@ public:
 private:
     std::string_view nextAtWindowEnd();
     void refill();
-    static constexpr size_t kPadding = 8;  // a word can be read from end_
+    static constexpr size_t kPadding = kDecimalRunPadding;  // spaces after end_, for the scans
     size_t window() const { return buffer_.size() - kPadding; }
 
     std::FILE *file_;

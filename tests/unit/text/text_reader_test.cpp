@@ -1,14 +1,17 @@
 // The token reader with a window far smaller than the text: tokens that
 // straddle refills, runs of spaces longer than the window, a token that
-// does not fit, the offset the header parse hands on, unget, and the rest
-// of a line skipped.
+// does not fit, a grid's values read in runs, the offset the header parse
+// hands on, unget, and the rest of a line skipped.
 #include "lidar/internal/file_handle.h"
 #include "test_files.h"
+#include "text/numeric_text.h"
 #include "text/text_reader.h"
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -23,29 +26,42 @@ struct Read {
     bool tooLong = false;
 };
 
-// Token by token (atOnce 0), or as a grid's values are read: as many as
-// the window holds, up to atOnce, then one by one at the window's end.
-Read readAll(const std::string &text, size_t window, size_t atOnce = 0)
+Read readAll(const std::string &text, size_t window)
 {
     TempDir dir;
     writeFile(dir / "t.txt", text);
     lidar::FilePtr f = lidar::open_file((dir / "t.txt").c_str(), "r");
     TextReader reader(f.get(), window);
     Read r;
-    std::vector<std::string_view> batch(atOnce);
-    for (;;) {
-        const size_t found = atOnce == 0 ? 0 : reader.nextInWindow(batch.data(), atOnce);
-        if (found == 0) {
-            const std::string_view t = reader.next();
-            if (t.empty())
-                break;
-            r.tokens.emplace_back(t);
-        }
-        for (size_t k = 0; k < found; ++k)
-            r.tokens.emplace_back(batch[k]);
-    }
+    for (std::string_view t = reader.next(); !t.empty(); t = reader.next())
+        r.tokens.emplace_back(t);
     r.tooLong = reader.tooLong();
     return r;
+}
+
+// As a grid's values are read: runs of short decimals, up to atOnce at a
+// time, each stopped token then read alone and parsed in any form.
+std::vector<float> readValues(const std::string &text, size_t window, size_t atOnce)
+{
+    TempDir dir;
+    writeFile(dir / "t.txt", text);
+    lidar::FilePtr f = lidar::open_file((dir / "t.txt").c_str(), "r");
+    TextReader reader(f.get(), window);
+    std::vector<float> values;
+    std::vector<float> run(atOnce);
+    for (;;) {
+        const size_t parsed = reader.nextDecimals(run.data(), atOnce);
+        values.insert(values.end(), run.begin(), run.begin() + static_cast<std::ptrdiff_t>(parsed));
+        if (parsed == atOnce)
+            continue;
+        const std::string_view t = reader.next();
+        if (t.empty())
+            break;
+        float value = 0.0f;
+        EXPECT_TRUE(parseFloatToken(t, value)) << t;
+        values.push_back(value);
+    }
+    return values;
 }
 
 TEST(TextReader, SmallWindows)
@@ -71,11 +87,45 @@ TEST(TextReader, SmallWindows)
         {"empty", "", 8, {}, false},
     };
     for (const auto &c : cases) {
-        for (const size_t atOnce : {size_t{0}, size_t{1}, size_t{2}, size_t{256}}) {
+        SCOPED_TRACE(c.label);
+        const Read r = readAll(c.text, c.window);
+        EXPECT_EQ(r.tokens, c.tokens);
+        EXPECT_EQ(r.tooLong, c.tooLong);
+    }
+}
+
+// A grid's values read in runs of every length, across refills of windows
+// smaller than a row: the same values as token by token, whichever form
+// stops a run and wherever the window ends.
+TEST(TextReader, GridValuesAcrossRefills)
+{
+    const std::string blocks = [] {  // past several 64-byte blocks, a token on each boundary
+        std::string t;
+        for (int k = 0; k < 40; ++k)
+            t += (k % 3 == 0 ? "1523.25 " : k % 3 == 1 ? "-0.5\t" : "4207.125\r\n");
+        return t;
+    }();
+    std::vector<float> blockValues;
+    for (int k = 0; k < 40; ++k)
+        blockValues.push_back(k % 3 == 0 ? 1523.25f : k % 3 == 1 ? -0.5f : 4207.125f);
+    const struct {
+        const char *label;
+        std::string text;
+        size_t window;
+        std::vector<float> values;
+    } cases[] = {
+        {"tokens straddling every refill", "12.5 -3 4000000.25\n7\t8\r\n9", 11, {12.5f, -3.0f, 4000000.25f, 7, 8, 9}},
+        {"spaces longer than the window", "1" + std::string(150, ' ') + "2   \n\n", 8, {1, 2}},
+        {"other forms between short ones", "1e3 2.5 inf 0,75 -9999 123.4567 0.000001 7", 16,
+         {1000, 2.5f, std::numeric_limits<float>::infinity(), 0.75f, -9999, 123.4567f, 0.000001f, 7}},
+        {"values over many blocks, small window", blocks, 20, blockValues},
+        {"values over many blocks, window enough", blocks, 4096, blockValues},
+        {"no final space", "1.5 2.5", 64, {1.5f, 2.5f}},
+    };
+    for (const auto &c : cases) {
+        for (const size_t atOnce : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{256}}) {
             SCOPED_TRACE(std::string(c.label) + ", " + std::to_string(atOnce) + " at once");
-            const Read r = readAll(c.text, c.window, atOnce);
-            EXPECT_EQ(r.tokens, c.tokens);
-            EXPECT_EQ(r.tooLong, c.tooLong);
+            EXPECT_EQ(readValues(c.text, c.window, atOnce), c.values);
         }
     }
 }
@@ -95,8 +145,8 @@ TEST(TextReader, OffsetsAndUnget)
     }
     reader.unget();
     EXPECT_EQ(reader.lastTokenOffset(), text.find("12.5"));
-    std::string_view batch[4];
-    EXPECT_EQ(reader.nextInWindow(batch, 4), 0u);  // the token handed back comes first, from next()
+    float run[4];
+    EXPECT_EQ(reader.nextDecimals(run, 4), 0u);  // the token handed back comes first, from next()
     EXPECT_EQ(reader.next(), "12.5");
     EXPECT_EQ(reader.next(), "13");
     EXPECT_EQ(reader.next(), "");
