@@ -194,7 +194,6 @@ int select(const std::string &grid, const std::string &las, double low, double h
 
     const size_t perBlock = (size_t{1} << 20) / len;
     std::vector<uint8_t> work(perBlock * len);
-    using Kernel = Selection (*)(uint8_t *, const uint8_t *, size_t, size_t, const SelectionContext &, Tally &);
     // Hands every block to the kernel (none: only the block copies) and,
     // when asked, folds the selected bytes into a checksum so that the
     // kernels can be compared; the timed passes do not ask.
@@ -211,16 +210,17 @@ int select(const std::string &grid, const std::string &las, double low, double h
                 *checksum = *checksum * 1000003u + work[i];
         }
     };
-    const bool vector = vectorKernelAvailable();
+    const VectorKernel *const vectorKernel = morvane::vectorKernel();
+    const bool vector = vectorKernel != nullptr;
     Tally portableTally, vectorTally, unused;
     uint64_t portableSum = 0, vectorSum = 0;
     overBlocks(selectRecordsPortable, portableTally, &portableSum);
     if (vector)
-        overBlocks(selectRecordsVector, vectorTally, &vectorSum);
+        overBlocks(vectorKernel->select, vectorTally, &vectorSum);
     const auto timed = [&](Kernel kernel) { return [&, kernel] { overBlocks(kernel, unused, nullptr); }; };
     std::vector<std::function<void()>> works = {timed(nullptr), timed(selectRecordsPortable)};
     if (vector)
-        works.push_back(timed(selectRecordsVector));
+        works.push_back(timed(vectorKernel->select));
     const std::vector<double> t = medianSeconds(repeat, works);
 
     const auto perPoint = [&](double seconds) { return (seconds - t[0]) / static_cast<double>(n) * 1e9; };
@@ -235,7 +235,7 @@ int select(const std::string &grid, const std::string &las, double low, double h
     const bool same = !vector ||
                       (portableSum == vectorSum && portableTally.selected == vectorTally.selected &&
                        portableTally.outside == vectorTally.outside && portableTally.onNodata == vectorTally.onNodata);
-    std::fprintf(report, "select_vector_kernel %s\n", vector ? "yes" : "no");
+    std::fprintf(report, "select_vector_kernel %s\n", vector ? vectorKernel->instructions : "none");
     std::fprintf(report, "select_kernels_agree %s\n", same ? "yes" : "no");
     return same ? 0 : 1;
 }

@@ -15,12 +15,15 @@ set(MORVANE_LIDAR_SOURCES
   ${MORVANE_ROOT}/lidar/sort.cpp
 )
 
-# The tool without main(). The AVX-512 kernel exists only on x86-64;
-# elsewhere a stand-in reports it unavailable and the portable kernel serves.
+# The tool without main(). The vector kernels (AVX-512, AVX2) exist only on
+# x86-64; elsewhere a stand-in lists none and the portable kernel serves.
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
-  set(MORVANE_VECTOR_KERNEL ${MORVANE_ROOT}/tool/select/avx512_kernel.cpp)
+  set(MORVANE_VECTOR_KERNELS
+    ${MORVANE_ROOT}/tool/select/avx512_kernel.cpp
+    ${MORVANE_ROOT}/tool/select/avx2_kernel.cpp
+    ${MORVANE_ROOT}/tool/select/vector_kernels.cpp)
 else()
-  set(MORVANE_VECTOR_KERNEL ${MORVANE_ROOT}/tool/select/no_vector_kernel.cpp)
+  set(MORVANE_VECTOR_KERNELS ${MORVANE_ROOT}/tool/select/no_vector_kernel.cpp)
 endif()
 set(MORVANE_TOOL_SOURCES
   ${MORVANE_ROOT}/tool/run_failure.cpp
@@ -40,7 +43,7 @@ set(MORVANE_TOOL_SOURCES
   ${MORVANE_ROOT}/tool/raster/memory_limit.cpp
   ${MORVANE_ROOT}/tool/raster/raster.cpp
   ${MORVANE_ROOT}/tool/select/portable_kernel.cpp
-  ${MORVANE_VECTOR_KERNEL}
+  ${MORVANE_VECTOR_KERNELS}
   ${MORVANE_ROOT}/tool/select/record_loop.cpp
   ${MORVANE_ROOT}/tool/select/selection_context.cpp
   ${MORVANE_ROOT}/tool/select/tally.cpp

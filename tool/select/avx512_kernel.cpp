@@ -26,7 +26,7 @@ namespace morvane {
 
 #define MORVANE_AVX512 __attribute__((target("avx512f,avx512vl,avx512dq")))
 
-bool vectorKernelAvailable()
+bool avx512KernelAvailable()
 {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
@@ -231,7 +231,7 @@ MORVANE_AVX512 Selection selectEights(uint8_t *kept, const uint8_t *records, siz
 
 }  // namespace
 
-Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
+Selection selectRecordsAvx512(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
                               const SelectionContext &c, Tally &tally)
 {
     // A cell size whose inverse cannot stand in for it, or cells held as

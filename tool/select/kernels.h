@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace morvane {
 
@@ -26,16 +27,35 @@ struct Selection {
 // first record that lies in the grid outside the window held, leaving it and
 // every later record untouched.
 //
-// The portable kernel goes record by record. The vector one exists only
-// when vectorKernelAvailable() is true; for record lengths other than 20,
-// 26, 28 and 34, and for cells held as blocks, it hands over to the
-// portable one. Both give the same
-// result bit for bit; the record loop picks the vector one where it runs.
+// The portable kernel goes record by record. The vector ones exist only on
+// x86-64, each where its processor runs it; for record lengths other than
+// 20, 26, 28 and 34, and for cells held as blocks, they hand over to the
+// portable one. All give the same result bit for bit; the record loop
+// picks the widest vector kernel the processor runs.
+using Kernel = Selection (*)(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
+                             const SelectionContext &c, Tally &tally);
+
 Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
                                 const SelectionContext &c, Tally &tally);
-Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
+
+struct VectorKernel {
+    const char *instructions;  // "AVX-512", "AVX2"
+    bool (*available)();       // whether this processor runs it
+    Kernel select;
+};
+
+// This build's vector kernels, widest first (none off x86-64).
+std::span<const VectorKernel> vectorKernels();
+// The widest one this processor runs; null where none does.
+const VectorKernel *vectorKernel();
+
+// The vector kernels themselves (x86-64 only).
+Selection selectRecordsAvx512(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
                               const SelectionContext &c, Tally &tally);
-bool vectorKernelAvailable();
+bool avx512KernelAvailable();
+Selection selectRecordsAvx2(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
+                            const SelectionContext &c, Tally &tally);
+bool avx2KernelAvailable();
 
 }  // namespace morvane
 

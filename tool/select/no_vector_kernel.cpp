@@ -4,15 +4,14 @@
 
 namespace morvane {
 
-bool vectorKernelAvailable()
+std::span<const VectorKernel> vectorKernels()
 {
-    return false;
+    return {};
 }
 
-Selection selectRecordsVector(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
-                              const SelectionContext &c, Tally &tally)
+const VectorKernel *vectorKernel()
 {
-    return selectRecordsPortable(keep, records, count, len, c, tally);
+    return nullptr;
 }
 
 }  // namespace morvane

@@ -14,13 +14,12 @@ namespace morvane {
 
 namespace {
 
-// The vector kernel where the processor has it: same result, bit for bit.
+// The widest vector kernel the processor runs: same result, bit for bit.
 Selection selectRecords(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
                         Tally &tally)
 {
-    static const bool vector = vectorKernelAvailable();
-    return vector ? selectRecordsVector(keep, records, count, len, c, tally)
-                  : selectRecordsPortable(keep, records, count, len, c, tally);
+    static const Kernel kernel = vectorKernel() != nullptr ? vectorKernel()->select : selectRecordsPortable;
+    return kernel(keep, records, count, len, c, tally);
 }
 
 // A regular file's records are read where the page cache holds them,

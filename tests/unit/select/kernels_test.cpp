@@ -1,9 +1,9 @@
-// The vector kernel against the portable one: same records kept, in the
-// same order, and the same tally, bit for bit, on blocks built to hit what
-// the vector kernel does differently: the inverse of the cell size standing
+// Each vector kernel the processor runs against the portable one: same
+// records kept, in the same order, and the same tally, bit for bit, on
+// blocks built to hit what the vector kernels do differently: the inverse of the cell size standing
 // in for a division (points exactly on, and a hair either side of, cell
 // borders), lanes outside the grid, NODATA and NaN cells, NaN and infinite
-// coordinates, and block lengths that leave a partial group of eight.
+// coordinates, and block lengths that leave a partial group of four or eight.
 #include "raster/raster.h"
 #include "select/kernels.h"
 
@@ -26,8 +26,9 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// A raster of random heights with NODATA and NaN cells sprinkled in; the
-// cells held are `window` (the whole grid when none is given).
+// A raster of random heights, some in whole quarters, with NODATA and NaN
+// cells sprinkled in; the cells held are `window` (the whole grid when none
+// is given).
 Raster makeRaster(int32_t rows, int32_t cols, double minx, double miny, double cellsize, float nodata,
                   std::mt19937 &rng, std::optional<CellWindow> window = std::nullopt)
 {
@@ -41,7 +42,11 @@ Raster makeRaster(int32_t rows, int32_t cols, double minx, double miny, double c
     std::uniform_real_distribution<float> height(-5.0f, 5.0f);
     for (size_t i = 0; i < count; ++i) {
         const uint32_t kind = rng() % 16;
-        r.cells[i] = kind == 0 ? nodata : kind == 1 ? std::numeric_limits<float>::quiet_NaN() : height(rng);
+        // Some heights in quarters, so that a Z in centimetres meets a limit exactly.
+        r.cells[i] = kind == 0   ? nodata
+                     : kind == 1 ? std::numeric_limits<float>::quiet_NaN()
+                     : kind < 6  ? std::round(height(rng) * 4.0f) / 4.0f
+                                 : height(rng);
     }
     return r;
 }
@@ -91,6 +96,16 @@ std::vector<uint8_t> makeRecords(std::mt19937 &rng, const Case &c, size_t count,
     return records;
 }
 
+// The vector kernels this processor runs: none skips the test.
+std::vector<VectorKernel> runnableKernels()
+{
+    std::vector<VectorKernel> kernels;
+    for (const VectorKernel &k : vectorKernels())
+        if (k.available())
+            kernels.push_back(k);
+    return kernels;
+}
+
 LAS12Header headerFor(const Case &c)
 {
     LAS12Header h{};
@@ -105,8 +120,9 @@ LAS12Header headerFor(const Case &c)
 
 TEST(RecordSelection, VectorKernelMatchesThePortableOne)
 {
-    if (!vectorKernelAvailable())
-        GTEST_SKIP() << "this processor has no AVX-512";
+    const std::vector<VectorKernel> kernels = runnableKernels();
+    if (kernels.empty())
+        GTEST_SKIP() << "this processor runs no vector kernel";
     const Case cases[] = {
         {"power-of-two cell, exact inverse", 1.0, 0.01, 0.0},
         {"half-metre cell", 0.5, 0.001, 500.0},
@@ -127,7 +143,7 @@ TEST(RecordSelection, VectorKernelMatchesThePortableOne)
         {"NaN NODATA declared", 1.5, 0.01, 0.0, 1000.0, 2000.0, std::numeric_limits<float>::quiet_NaN()},
     };
     const size_t lengths[] = {20, 26, 28, 34};
-    const size_t counts[] = {1, 7, 8, 9, 63, 1000, 4099};
+    const size_t counts[] = {1, 3, 4, 5, 7, 8, 9, 63, 1000, 4099};
     std::mt19937 rng(20261208);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
@@ -145,20 +161,25 @@ TEST(RecordSelection, VectorKernelMatchesThePortableOne)
                 for (const size_t count : counts) {
                     SCOPED_TRACE("record length " + std::to_string(len) + ", " + std::to_string(count) + " records");
                     const std::vector<uint8_t> records = makeRecords(rng, c, count, len, rows, cols);
-                    std::vector<uint8_t> portable = records, vector = records;
-                    Tally portableTally, vectorTally;
+                    std::vector<uint8_t> portable = records;
+                    Tally portableTally;
                     const Selection p = selectRecordsPortable(portable.data(), portable.data(), count, len, context,
                                                               portableTally);
-                    const Selection v = selectRecordsVector(vector.data(), vector.data(), count, len, context,
-                                                            vectorTally);
-                    ASSERT_EQ(v.classified, p.classified);
-                    ASSERT_EQ(v.keptEnd - vector.data(), p.keptEnd - portable.data());
-                    ASSERT_EQ(vectorTally.outside, portableTally.outside);
-                    ASSERT_EQ(vectorTally.onNodata, portableTally.onNodata);
-                    ASSERT_TRUE(std::equal(vector.data(), v.keptEnd, portable.data()));
-                    // What was not classified is untouched.
-                    ASSERT_TRUE(std::equal(vector.begin() + static_cast<long>(v.classified * len), vector.end(),
-                                           records.begin() + static_cast<long>(v.classified * len)));
+                    for (const VectorKernel &kernel : kernels) {
+                        SCOPED_TRACE(kernel.instructions);
+                        std::vector<uint8_t> vector = records;
+                        Tally vectorTally;
+                        const Selection v = kernel.select(vector.data(), vector.data(), count, len, context,
+                                                          vectorTally);
+                        ASSERT_EQ(v.classified, p.classified);
+                        ASSERT_EQ(v.keptEnd - vector.data(), p.keptEnd - portable.data());
+                        ASSERT_EQ(vectorTally.outside, portableTally.outside);
+                        ASSERT_EQ(vectorTally.onNodata, portableTally.onNodata);
+                        ASSERT_TRUE(std::equal(vector.data(), v.keptEnd, portable.data()));
+                        // What was not classified is untouched.
+                        ASSERT_TRUE(std::equal(vector.begin() + static_cast<long>(v.classified * len), vector.end(),
+                                               records.begin() + static_cast<long>(v.classified * len)));
+                    }
                 }
             }
         }
@@ -170,8 +191,9 @@ TEST(RecordSelection, VectorKernelMatchesThePortableOne)
 // alternate between NODATA and data, so a wrong column changes the tally.
 TEST(RecordSelection, BordersFollowTheDivision)
 {
-    if (!vectorKernelAvailable())
-        GTEST_SKIP() << "this processor has no AVX-512";
+    const std::vector<VectorKernel> kernels = runnableKernels();
+    if (kernels.empty())
+        GTEST_SKIP() << "this processor runs no vector kernel";
     std::mt19937 rng(7);
     const double cellsize = 2.5;
     const Raster raster = makeRaster(4, 200, 0.0, 0.0, cellsize, -9999.0f, rng);
@@ -200,11 +222,13 @@ TEST(RecordSelection, BordersFollowTheDivision)
                 std::memcpy(records.data() + i * 20, xyz, sizeof xyz);
             }
             const bool onData = static_cast<int64_t>(std::floor(d / c)) % 2 == 1;
-            std::vector<uint8_t> vector = records;
-            Tally tally;
-            const Selection s = selectRecordsVector(vector.data(), vector.data(), 9, 20, context, tally);
-            EXPECT_EQ(s.keptEnd - vector.data(), onData ? 9 * 20 : 0) << d;
-            EXPECT_EQ(tally.onNodata, onData ? 0u : 9u) << d;
+            for (const VectorKernel &kernel : kernels) {
+                std::vector<uint8_t> vector = records;
+                Tally tally;
+                const Selection s = kernel.select(vector.data(), vector.data(), 9, 20, context, tally);
+                EXPECT_EQ(s.keptEnd - vector.data(), onData ? 9 * 20 : 0) << kernel.instructions << " " << d;
+                EXPECT_EQ(tally.onNodata, onData ? 0u : 9u) << kernel.instructions << " " << d;
+            }
         }
     }
     EXPECT_GT(disagreeing, 0) << "no border where the product and the quotient floor apart";
@@ -280,13 +304,13 @@ TEST(RecordSelection, BlocksGiveTheWholeGridsResult)
                     ASSERT_TRUE(row >= 0 && row < rows && col >= 0 && col < cols);
                     EXPECT_EQ(view.slotOf(static_cast<int32_t>(row), static_cast<int32_t>(col)), kNoBlock);
                 }
-                // The vector kernel hands cells held as blocks to the portable one.
-                if (vectorKernelAvailable()) {
+                // The vector kernels hand cells held as blocks to the portable one.
+                for (const VectorKernel &kernel : runnableKernels()) {
                     std::vector<uint8_t> vector = records;
                     Tally vectorTally;
-                    const Selection v = selectRecordsVector(vector.data(), vector.data(), count, len, blockedContext,
-                                                            vectorTally);
-                    ASSERT_EQ(v.classified, b.classified);
+                    const Selection v = kernel.select(vector.data(), vector.data(), count, len, blockedContext,
+                                                      vectorTally);
+                    ASSERT_EQ(v.classified, b.classified) << kernel.instructions;
                     ASSERT_TRUE(std::equal(vector.data(), v.keptEnd, fromBlocks.data(), b.keptEnd));
                 }
             }
