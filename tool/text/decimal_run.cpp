@@ -62,8 +62,8 @@ public:
         size_t length;  // 0: no more tokens that end before the text's end
     };
 
-    // The text before pos ends with a space, or with a token that is no
-    // concern here.
+    // pos lies between tokens (or at the text's start): a token there
+    // begins there.
     MORVANE_AVX2 TokenScan(const char *data, size_t pos, size_t end)
         : data_(data), end_(end), base_(pos), spaces_(spaceBits(data + pos)), after_(spaceBits(data + pos + 64)),
           starts_(~spaces_ & ((spaces_ << 1) | 1))
