@@ -7,7 +7,7 @@
 // wherever the product by the inverse lies near a whole number.
 #include "select/kernels.h"
 
-#include "select/record_copy.h"
+#include "select/vector_groups.h"
 
 #include <immintrin.h>
 
@@ -129,8 +129,8 @@ MORVANE_AVX2 __attribute__((always_inline)) inline Cells locate(const Lanes &v, 
     // cell is corner - row * windowCols + col, the row below 2^31.
     const __m256i rowIndex = _mm256_cvtepi32_epi64(_mm256_cvttpd_epi32(row));
     const __m256i colIndex = _mm256_cvtepi32_epi64(_mm256_cvttpd_epi32(col));
-    const __m256i cell =
-        _mm256_sub_epi64(_mm256_add_epi64(v.corner, colIndex), _mm256_mul_epu32(rowIndex, v.windowCols));
+    const __m256i cell = _mm256_sub_epi64(_mm256_add_epi64(v.corner, colIndex),
+                                          _mm256_mul_epu32(rowIndex, v.windowCols));
     _mm256_store_si256(reinterpret_cast<__m256i *>(index), _mm256_and_si256(_mm256_castpd_si256(held), cell));
     return Cells{z, insideBits, heldBits};
 }
@@ -194,37 +194,18 @@ MORVANE_AVX2 Selection selectFours(uint8_t *kept, const uint8_t *records, size_t
 
         outside += 4 - static_cast<uint32_t>(__builtin_popcount(cells.inside));
         onNodata += static_cast<uint32_t>(__builtin_popcount(nodataBits));
-        // Every record copied, kept advancing only over the selected ones:
-        // no branch on a test that goes either way at random.
-#pragma GCC unroll 4
-        for (size_t i = 0; i < 4; ++i) {
-            copyRecord<Len>(kept, rec + i * Len);
-            kept += ((selected >> i) & 1u) * Len;
-        }
+        kept = keepSelected<Len, 4>(kept, rec, selected);
     }
-    tally.outside += outside;
-    tally.onNodata += onNodata;
-    const size_t k = g * 4;
-    const Selection rest = selectRecordsPortable(kept, records + k * Len, count - k, Len, c, tally);
-    return {rest.keptEnd, k + rest.classified};
+    return finishGroups<Len>(kept, records, g * 4, count, c, tally, outside, onNodata);
 }
 
 }  // namespace
 
-Selection selectRecordsAvx2(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
-                            const SelectionContext &c, Tally &tally)
+Selection selectRecordsAvx2(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
+                            Tally &tally)
 {
-    // A cell size whose inverse cannot stand in for it, or cells held as
-    // blocks: the portable kernel serves.
-    if (c.cellsizeInverse == 0.0 || c.blocks.held())
-        return selectRecordsPortable(keep, records, count, len, c, tally);
-    switch (len) {
-    case 20: return selectFours<20>(keep, records, count, c, tally);
-    case 26: return selectFours<26>(keep, records, count, c, tally);
-    case 28: return selectFours<28>(keep, records, count, c, tally);
-    case 34: return selectFours<34>(keep, records, count, c, tally);
-    default: return selectRecordsPortable(keep, records, count, len, c, tally);
-    }
+    return selectInGroups({selectFours<20>, selectFours<26>, selectFours<28>, selectFours<34>}, keep, records, count,
+                          len, c, tally);
 }
 
 }  // namespace morvane

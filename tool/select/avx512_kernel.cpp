@@ -8,7 +8,7 @@
 // quotient's own wherever multiplying by the inverse could floor otherwise.
 #include "select/kernels.h"
 
-#include "select/record_copy.h"
+#include "select/vector_groups.h"
 
 // GCC 12's AVX-512 header makes its "undefined" vectors by initialising
 // them from themselves, which -Wuninitialized or -Wmaybe-uninitialized
@@ -214,19 +214,9 @@ MORVANE_AVX512 Selection selectEights(uint8_t *kept, const uint8_t *records, siz
 
         outside += 8 - static_cast<uint32_t>(__builtin_popcount(cells.inside));
         onNodata += static_cast<uint32_t>(__builtin_popcount(nodataCell));
-        // Every record copied, kept advancing only over the selected ones:
-        // no branch on a test that goes either way at random.
-#pragma GCC unroll 8
-        for (size_t i = 0; i < 8; ++i) {
-            copyRecord<Len>(kept, rec + i * Len);
-            kept += ((selected >> i) & 1u) * Len;
-        }
+        kept = keepSelected<Len, 8>(kept, rec, selected);
     }
-    tally.outside += outside;
-    tally.onNodata += onNodata;
-    const size_t k = g * 8;
-    const Selection rest = selectRecordsPortable(kept, records + k * Len, count - k, Len, c, tally);
-    return {rest.keptEnd, k + rest.classified};
+    return finishGroups<Len>(kept, records, g * 8, count, c, tally, outside, onNodata);
 }
 
 }  // namespace
@@ -234,17 +224,8 @@ MORVANE_AVX512 Selection selectEights(uint8_t *kept, const uint8_t *records, siz
 Selection selectRecordsAvx512(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
                               const SelectionContext &c, Tally &tally)
 {
-    // A cell size whose inverse cannot stand in for it, or cells held as
-    // blocks: the portable kernel serves.
-    if (c.cellsizeInverse == 0.0 || c.blocks.held())
-        return selectRecordsPortable(keep, records, count, len, c, tally);
-    switch (len) {
-    case 20: return selectEights<20>(keep, records, count, c, tally);
-    case 26: return selectEights<26>(keep, records, count, c, tally);
-    case 28: return selectEights<28>(keep, records, count, c, tally);
-    case 34: return selectEights<34>(keep, records, count, c, tally);
-    default: return selectRecordsPortable(keep, records, count, len, c, tally);
-    }
+    return selectInGroups({selectEights<20>, selectEights<26>, selectEights<28>, selectEights<34>}, keep, records,
+                          count, len, c, tally);
 }
 
 }  // namespace morvane

@@ -32,8 +32,8 @@ struct Selection {
 // 20, 26, 28 and 34, and for cells held as blocks, they hand over to the
 // portable one. All give the same result bit for bit; the record loop
 // picks the widest vector kernel the processor runs.
-using Kernel = Selection (*)(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
-                             const SelectionContext &c, Tally &tally);
+using Kernel = Selection (*)(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
+                             Tally &tally);
 
 Selection selectRecordsPortable(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
                                 const SelectionContext &c, Tally &tally);
@@ -53,8 +53,8 @@ const VectorKernel *vectorKernel();
 Selection selectRecordsAvx512(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
                               const SelectionContext &c, Tally &tally);
 bool avx512KernelAvailable();
-Selection selectRecordsAvx2(uint8_t *keep, const uint8_t *records, size_t count, size_t len,
-                            const SelectionContext &c, Tally &tally);
+Selection selectRecordsAvx2(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
+                            Tally &tally);
 bool avx2KernelAvailable();
 
 }  // namespace morvane

@@ -45,8 +45,8 @@ MORVANE_AVX2 inline uint64_t spaceBits(const char *p)
     for (int half = 0; half < 2; ++half) {
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32 * half));
         const __m256i controls = _mm256_sub_epi8(x, tab);  // '\t' to '\r' become 0 to 4
-        const __m256i spaces =
-            _mm256_or_si256(_mm256_cmpeq_epi8(x, blank), _mm256_cmpeq_epi8(_mm256_min_epu8(controls, four), controls));
+        const __m256i spaces = _mm256_or_si256(_mm256_cmpeq_epi8(x, blank),
+                                               _mm256_cmpeq_epi8(_mm256_min_epu8(controls, four), controls));
         bits |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(spaces))} << (32 * half);
     }
     return bits;
@@ -138,10 +138,10 @@ constexpr ScaleHalves kScaleHalves = [] {
 MORVANE_AVX2 inline __m256d scaleOf(__m256i places)
 {
     const __m256i index = _mm256_or_si256(places, _mm256_slli_epi64(places, 32));  // both halves of a lane
-    const __m256i low =
-        _mm256_permutevar8x32_epi32(_mm256_load_si256(reinterpret_cast<const __m256i *>(kScaleHalves.low)), index);
-    const __m256i high =
-        _mm256_permutevar8x32_epi32(_mm256_load_si256(reinterpret_cast<const __m256i *>(kScaleHalves.high)), index);
+    const __m256i low = _mm256_permutevar8x32_epi32(
+        _mm256_load_si256(reinterpret_cast<const __m256i *>(kScaleHalves.low)), index);
+    const __m256i high = _mm256_permutevar8x32_epi32(
+        _mm256_load_si256(reinterpret_cast<const __m256i *>(kScaleHalves.high)), index);
     return _mm256_castsi256_pd(_mm256_blend_epi32(low, high, 0xAA));
 }
 
@@ -170,24 +170,26 @@ MORVANE_AVX2 inline unsigned parseFour(const Lane (&t)[4], __m128 &values)
     const __m256i places = _mm256_andnot_si256(noSeparator, _mm256_add_epi64(fromSeparator, ones));
 
     // Digits only, one to seven of them, a separator neither first nor last.
-    const __m256i t8 = _mm256_or_si256(w, _mm256_and_si256(_mm256_sllv_epi64(ones, _mm256_slli_epi64(count, 3)), zeros));
+    const __m256i t8 = _mm256_or_si256(w,
+                                       _mm256_and_si256(_mm256_sllv_epi64(ones, _mm256_slli_epi64(count, 3)), zeros));
     const __m256i digits = _mm256_sub_epi8(t8, zeros);
     const __m256i allDigits = _mm256_cmpeq_epi64(_mm256_cmpeq_epi8(_mm256_max_epu8(digits, nines), nines), ones);
     const __m256i badLength = _mm256_or_si256(_mm256_cmpgt_epi64(_mm256_set1_epi64x(1), length),
                                               _mm256_cmpgt_epi64(count, _mm256_set1_epi64x(7)));
     const __m256i badSeparator = _mm256_andnot_si256(
-        noSeparator, _mm256_or_si256(_mm256_cmpeq_epi64(first, _mm256_set1_epi64x(1)), _mm256_cmpeq_epi64(places, zero)));
+        noSeparator,
+        _mm256_or_si256(_mm256_cmpeq_epi64(first, _mm256_set1_epi64x(1)), _mm256_cmpeq_epi64(places, zero)));
     const __m256i good = _mm256_andnot_si256(_mm256_or_si256(badLength, badSeparator), allDigits);
 
     // The digits right-aligned, then summed: pairs, fours, then the eight.
-    const __m256i aligned =
-        _mm256_sllv_epi64(digits, _mm256_slli_epi64(_mm256_sub_epi64(_mm256_set1_epi64x(8), count), 3));
+    const __m256i aligned = _mm256_sllv_epi64(digits,
+                                              _mm256_slli_epi64(_mm256_sub_epi64(_mm256_set1_epi64x(8), count), 3));
     const __m256i pairs = _mm256_maddubs_epi16(aligned, _mm256_set1_epi16(0x010A));
     const __m256i fours = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00010064));
-    const __m256i sums =
-        _mm256_add_epi64(_mm256_mul_epu32(fours, _mm256_set1_epi64x(10000)), _mm256_srli_epi64(fours, 32));
-    const __m128i packed =
-        _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(sums, _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
+    const __m256i sums = _mm256_add_epi64(_mm256_mul_epu32(fours, _mm256_set1_epi64x(10000)),
+                                          _mm256_srli_epi64(fours, 32));
+    const __m128i packed = _mm256_castsi256_si128(
+        _mm256_permutevar8x32_epi32(sums, _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
     const __m256d scale = scaleOf(places);
     const __m128 magnitudes = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtepi32_pd(packed), scale));
     values = _mm_xor_ps(magnitudes, _mm_castsi128_ps(_mm_set_epi32(t[3].sign, t[2].sign, t[1].sign, t[0].sign)));

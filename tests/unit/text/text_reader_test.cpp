@@ -116,7 +116,9 @@ TEST(TextReader, GridValuesAcrossRefills)
     } cases[] = {
         {"tokens straddling every refill", "12.5 -3 4000000.25\n7\t8\r\n9", 11, {12.5f, -3.0f, 4000000.25f, 7, 8, 9}},
         {"spaces longer than the window", "1" + std::string(150, ' ') + "2   \n\n", 8, {1, 2}},
-        {"other forms between short ones", "1e3 2.5 inf 0,75 -9999 123.4567 0.000001 7", 16,
+        {"other forms between short ones",
+         "1e3 2.5 inf 0,75 -9999 123.4567 0.000001 7",
+         16,
          {1000, 2.5f, std::numeric_limits<float>::infinity(), 0.75f, -9999, 123.4567f, 0.000001f, 7}},
         {"values over many blocks, small window", blocks, 20, blockValues},
         {"values over many blocks, window enough", blocks, 4096, blockValues},
