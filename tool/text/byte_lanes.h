@@ -68,6 +68,20 @@ inline size_t tokenLength(const char *p)
     }
 }
 
+// The token from pos on, the spaces before it skipped: where it begins and
+// where the space that ends it lies. A stop at or past `end` means the
+// token may go on past it (from `end` on, spaces must follow).
+struct TokenSpan {
+    size_t begin, stop;
+};
+
+inline TokenSpan tokenFrom(const char *data, size_t pos, size_t end)
+{
+    while (pos < end && isSpace(data[pos]))
+        ++pos;
+    return {pos, pos + tokenLength(data + pos)};
+}
+
 }  // namespace morvane
 
 #endif

@@ -18,10 +18,7 @@ DecimalRun parseDecimalRunPortable(const char *data, size_t pos, size_t end, flo
 {
     DecimalRun run{0, pos, pos};
     while (run.values < count) {
-        size_t begin = run.end;
-        while (begin < end && isSpace(data[begin]))
-            ++begin;
-        const size_t stop = begin + tokenLength(data + begin);
+        const auto [begin, stop] = tokenFrom(data, run.end, end);
         if (stop >= end || !parseShortDecimal(std::string_view(data + begin, stop - begin), out[run.values]))
             break;
         ++run.values;

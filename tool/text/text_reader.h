@@ -26,14 +26,10 @@ public:
     {
         // One that ends inside the window is found inline.
         if (!pending_) {
-            const char *const data = buffer_.data();
-            size_t pos = pos_;
-            while (pos < end_ && isSpace(data[pos]))
-                ++pos;
-            const size_t stop = pos + tokenLength(data + pos);
+            const auto [begin, stop] = tokenFrom(buffer_.data(), pos_, end_);
             if (stop < end_) {
                 pos_ = stop;
-                return last_ = std::string_view(data + pos, stop - pos);
+                return last_ = std::string_view(buffer_.data() + begin, stop - begin);
             }
         }
         return nextAtWindowEnd();
