@@ -18,7 +18,10 @@ namespace {
 Selection selectRecords(uint8_t *keep, const uint8_t *records, size_t count, size_t len, const SelectionContext &c,
                         Tally &tally)
 {
-    static const Kernel kernel = vectorKernel() != nullptr ? vectorKernel()->select : selectRecordsPortable;
+    static const Kernel kernel = [] {
+        const VectorKernel *const vector = vectorKernel();
+        return vector != nullptr ? vector->select : selectRecordsPortable;
+    }();
     return kernel(keep, records, count, len, c, tally);
 }
 
